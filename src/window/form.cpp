@@ -1,0 +1,209 @@
+#include "window/form.h"
+
+#include "window/runtime_error.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+
+namespace rt {
+
+using namespace Qt::StringLiterals;
+
+// The top-level widget of a form. It stands for the window's own surface:
+// the system's button-face background, a fixed single border, and the close
+// box that unloads the form.
+class FormWindow : public QWidget {
+public:
+    explicit FormWindow(Form& form)
+        : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+          form_(form) {
+        setBackgroundRole(QPalette::Button);
+        setAutoFillBackground(true);
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->accept();
+        form_.unload();
+    }
+
+    // Enter that no control took presses the default button. A multi-line
+    // text box takes Enter itself for a line break, and a focused button
+    // presses itself, so this only runs when the focus is on neither.
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+            if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+                for (auto* button : findChildren<QPushButton*>()) {
+                    if (button->isDefault() && button->isVisible() && button->isEnabled()) {
+                        button->click();
+                        event->accept();
+                        return;
+                    }
+                }
+            }
+        }
+        QWidget::keyPressEvent(event);
+    }
+
+private:
+    Form& form_;
+};
+
+Form::Form(const FormDescription& description)
+    : description_(description), window_(new FormWindow(*this)) {
+    setObjectName(description.name);
+    window_->setObjectName(description.name);
+    window_->setWindowTitle(description.caption);
+    if (!description.icon.isEmpty()) {
+        window_->setWindowIcon(QIcon(description.icon));
+    }
+    setHeight(description.height);
+    placeControls(description);
+    stackControls();
+    orderTabs(description);
+}
+
+Form::~Form() { delete window_; }
+
+void Form::placeControls(const FormDescription& description) {
+    for (const ControlDescription& d : description.controls) {
+        QWidget* parent = window_;
+        if (!d.parent.isEmpty() && d.parent != description.name) {
+            parent = control<PictureBox>(d.parent).inner();
+        }
+        switch (d.kind) {
+        case ControlKind::Label:
+            controls_.push_back(std::make_unique<Label>(d, parent));
+            break;
+        case ControlKind::TextBox:
+            controls_.push_back(std::make_unique<TextBox>(d, parent));
+            break;
+        case ControlKind::CommandButton:
+            controls_.push_back(std::make_unique<CommandButton>(d, parent));
+            break;
+        case ControlKind::PictureBox:
+            controls_.push_back(std::make_unique<PictureBox>(d, parent));
+            break;
+        case ControlKind::Image:
+            controls_.push_back(std::make_unique<Image>(d, parent));
+            break;
+        case ControlKind::Timer:
+            controls_.push_back(std::make_unique<Timer>(d));
+            break;
+        case ControlKind::CommonDialog:
+            controls_.push_back(std::make_unique<CommonDialog>(d, window_));
+            break;
+        }
+    }
+}
+
+void Form::stackControls() {
+    // Labels and images are drawn on the window's own surface, beneath every
+    // windowed control, and an image lies over a label. Lowering the images
+    // first and the labels after leaves exactly that order.
+    for (const auto& c : controls_) {
+        if (c->kind() == ControlKind::Image) {
+            c->widget()->lower();
+        }
+    }
+    for (const auto& c : controls_) {
+        if (c->kind() == ControlKind::Label) {
+            c->widget()->lower();
+        }
+    }
+}
+
+void Form::orderTabs(const FormDescription& description) {
+    std::vector<const ControlDescription*> ordered;
+    for (const ControlDescription& d : description.controls) {
+        if (d.tabIndex >= 0) {
+            ordered.push_back(&d);
+        }
+    }
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const auto* a, const auto* b) { return a->tabIndex < b->tabIndex; });
+    QWidget* previous = nullptr;
+    for (const ControlDescription* d : ordered) {
+        QWidget* w = control<Control>(d->name).widget();
+        if (w == nullptr || w->focusPolicy() == Qt::NoFocus) {
+            continue;
+        }
+        if (previous != nullptr) {
+            QWidget::setTabOrder(previous, w);
+        }
+        previous = w;
+    }
+}
+
+Twips Form::height() const { return toTwips(window_->height()) + description_.frameHeight(); }
+
+Twips Form::width() const { return toTwips(window_->width()) + description_.frameWidth(); }
+
+void Form::setHeight(Twips height) {
+    if (!std::isfinite(height) || height < 0.0F || height > 1.0e6F) {
+        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
+    }
+    const int clientWidth = toPixels(description_.clientWidth);
+    const int clientHeight = std::max(0, toPixels(height - description_.frameHeight()));
+    // A fixed size both keeps the user from resizing the window and tells
+    // the window manager to offer no maximize button. The top edge stays.
+    window_->setFixedSize(clientWidth, clientHeight);
+}
+
+void Form::load() { emit loadEvent(); }
+
+void Form::show() {
+    if (!shown_) {
+        shown_ = true;
+        // Centre the window, frame included, at the size it first shows.
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen != nullptr) {
+            const QSize outer(toPixels(width()), toPixels(height()));
+            const QRect area = screen->availableGeometry();
+            window_->move(area.x() + (area.width() - outer.width()) / 2,
+                          area.y() + (area.height() - outer.height()) / 2);
+        }
+        // The focus starts on the first control in tab order that takes it.
+        if (QWidget* first = window_->nextInFocusChain(); first != nullptr) {
+            for (QWidget* w = first; w != window_; w = w->nextInFocusChain()) {
+                if ((w->focusPolicy() & Qt::TabFocus) != 0 && w->isEnabled()) {
+                    w->setFocus(Qt::OtherFocusReason);
+                    break;
+                }
+            }
+        }
+    }
+    window_->show();
+}
+
+void Form::unload() {
+    if (!isLoaded()) {
+        return;
+    }
+    // No event reaches a handler of an unloaded form: timers stop and the
+    // controls' signals are cut before the window goes.
+    for (const auto& c : controls_) {
+        if (auto* timer = qobject_cast<Timer*>(c.get())) {
+            timer->setInterval(0);
+        }
+        c->disconnect();
+    }
+    window_->hide();
+    window_->setProperty("unloaded", true);
+    emit unloaded();
+}
+
+bool Form::isLoaded() const { return window_ && !window_->property("unloaded").toBool(); }
+
+QWidget* Form::window() const { return window_; }
+
+} // namespace rt
