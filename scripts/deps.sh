@@ -1,0 +1,32 @@
+# Installs the Debian packages that a build or a test run needs, when any
+# of them is missing. Sourced by run.sh and test.sh.
+
+install_missing() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    # A fresh machine may have no package lists yet; an old list may name
+    # versions the mirror no longer has. Try as is, then refresh once.
+    if ! "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; then
+        "${sudo[@]}" apt-get update
+        "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
+}
+
+BUILD_PACKAGES=(cmake ninja-build g++ make qt6-base-dev qt6-base-dev-tools libgl-dev
+    fonts-ipafont-gothic fonts-dejavu-core)
+TEST_PACKAGES=(xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils appstream
+    dpkg-dev file)

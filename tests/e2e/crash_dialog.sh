@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The real program on a real X server: the compact dialog, Details, Close,
+# the close box, and Enter while typing in the details.
+. "$(dirname "$0")/lib.sh"
+start_display
+
+# Compact, then expanded by a real click on Details, then Close.
+start_app
+expect_eq "$(client_size "$APP_WINDOW")" "462 92" "compact client size"
+hints=$(xprop -id "$APP_WINDOW" WM_NORMAL_HINTS)
+grep -q "minimum size: 462 by 92" <<<"$hints" || fail "no fixed minimum size: $hints"
+grep -q "maximum size: 462 by 92" <<<"$hints" || fail "no fixed maximum size: $hints"
+screenshot "$APP_WINDOW" compact
+# Details sits at 5420,1010 twips, 1320 by 320: its centre is 405,78 px.
+click_at "$APP_WINDOW" 405 78
+sleep 0.3
+expect_eq "$(client_size "$APP_WINDOW")" "462 246" "expanded client size"
+grep -q "maximum size: 462 by 246" <<<"$(xprop -id "$APP_WINDOW" WM_NORMAL_HINTS)" ||
+    fail "expanded window is not fixed-size"
+screenshot "$APP_WINDOW" expanded
+# Close sits at 5420,155 twips: its centre is 405,21 px.
+click_at "$APP_WINDOW" 405 21
+expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after Close"
+
+# The title bar's close box (the window manager's close) ends it too.
+start_app
+xdotool key --clearmodifiers alt+F4
+expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after the close box"
+
+# Enter while typing in the details inserts a line and never closes.
+start_app
+xdotool key --clearmodifiers alt+d
+sleep 0.3
+click_at "$APP_WINDOW" 200 150
+xdotool type --delay 20 "typed"
+xdotool key Return Return KP_Enter
+xdotool type --delay 20 "more"
+sleep 0.5
+kill -0 "$APP_PID" 2>/dev/null || fail "Enter in the details closed the program"
+echo "ok: Enter in the details kept the program open"
+screenshot "$APP_WINDOW" typed
+# Back on the Close button, Enter closes.
+click_at "$APP_WINDOW" 405 21 # A click presses it as well; this is the last step.
+expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after the last Close"

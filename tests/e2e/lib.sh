@@ -1,0 +1,111 @@
+# Shared steps of the end-to-end tests: a virtual X display of the test's
+# own with a window manager, the real program on it, and a few helpers to
+# look at its window. Sourced by each test; needs YONAMITO and ARTIFACTS.
+
+set -euo pipefail
+
+: "${YONAMITO:?path of the yonamito executable}"
+: "${ARTIFACTS:?folder for screenshots}"
+mkdir -p "$ARTIFACTS"
+
+E2E_PIDS=()
+cleanup_e2e() {
+    local pid
+    for pid in "${E2E_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+}
+trap cleanup_e2e EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Starts Xvfb on a free display and openbox on it.
+start_display() {
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    E2E_PIDS+=($!)
+    local number
+    read -r -t 20 number <"$fifo" || fail "Xvfb did not start"
+    rm -f "$fifo"
+    export DISPLAY=":$number"
+    openbox >/dev/null 2>&1 &
+    E2E_PIDS+=($!)
+    # Wait until the window manager owns the screen, so that every window
+    # the program maps gets its frame.
+    for _ in $(seq 100); do
+        if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "openbox did not start"
+}
+
+# Starts the program; sets APP_PID and APP_WINDOW.
+start_app() {
+    env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 "$YONAMITO" &
+    APP_PID=$!
+    E2E_PIDS+=("$APP_PID")
+    APP_WINDOW=$(xdotool search --sync --onlyvisible --pid "$APP_PID" --name "ヨナミト" | head -1)
+    [ -n "$APP_WINDOW" ] || fail "no window appeared"
+    # Let the window manager finish placing and activating it.
+    sleep 0.5
+}
+
+# Prints "W H" of the window's client area.
+client_size() {
+    xwininfo -id "$1" | awk '/^  Width:/ {w=$2} /^  Height:/ {h=$2} END {print w, h}'
+}
+
+# Prints "X Y" of the client area's top left corner on the screen.
+client_origin() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print x, y}'
+}
+
+# Clicks at a point given in the client area's pixels.
+click_at() {
+    local window=$1 x=$2 y=$3 ox oy
+    read -r ox oy < <(client_origin "$window")
+    xdotool mousemove --sync $((ox + x)) $((oy + y)) click 1
+}
+
+double_click_at() {
+    local window=$1 x=$2 y=$3 ox oy
+    read -r ox oy < <(client_origin "$window")
+    xdotool mousemove --sync $((ox + x)) $((oy + y)) click --repeat 2 --delay 80 1
+}
+
+# Saves a screenshot of the window, frame included.
+screenshot() {
+    local window=$1 name=$2 frame
+    frame=$(xwininfo -id "$window" -children | awk '/Parent window id:/ {print $4}')
+    import -window "${frame:-$window}" "$ARTIFACTS/$name.png"
+    echo "screenshot: $ARTIFACTS/$name.png"
+}
+
+# Waits up to N tenths of a second for the process to end; prints its
+# exit status.
+wait_exit() {
+    local pid=$1 tenths=${2:-50}
+    for _ in $(seq "$tenths"); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            local status=0
+            wait "$pid" || status=$?
+            echo "$status"
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "the program did not end"
+}
+
+expect_eq() {
+    [ "$1" = "$2" ] || fail "$3: expected '$2', got '$1'"
+    echo "ok: $3 = $1"
+}
