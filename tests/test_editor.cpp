@@ -1,0 +1,306 @@
+// The hidden editor through its real buttons: the panel toggle, New, Open
+// and Save with scripted file dialogs on real files, and the font pair.
+
+#include "main_window.h"
+#include "window/runtime.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QInputMethodEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <iconv.h>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Shift-JIS bytes straight from glibc, independent of the program's codec.
+QByteArray toCp932(const QString& text) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    QByteArray in = text.toUtf8();
+    QByteArray out(in.size() * 2 + 16, '\0');
+    char* src = in.data();
+    char* dst = out.data();
+    size_t srcLeft = static_cast<size_t>(in.size());
+    size_t dstLeft = static_cast<size_t>(out.size());
+    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1)) {
+        return {};
+    }
+    out.truncate(out.size() - static_cast<qsizetype>(dstLeft));
+    return out;
+}
+
+} // namespace
+
+class TestEditor : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<yonamito::MainWindow> app_;
+    QTemporaryDir dir_;
+    QStringList dialogAnswers_;
+    QStringList dialogFilters_;
+
+    rt::FrmMain& f() { return app_->controls(); }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    void click(rt::CommandButton& button) { QTest::mouseClick(button.button(), Qt::LeftButton); }
+
+    // Opens a file through the Open button, the dialog answering `name`.
+    void open(const QString& name) {
+        dialogAnswers_ = {name};
+        click(f().mnu_Open);
+    }
+    void save(const QString& name) {
+        dialogAnswers_ = {name};
+        click(f().mnu_Save);
+    }
+
+private slots:
+    void initTestCase() {
+        rt::setUpApplication(rt::versionRecord());
+        QVERIFY(dir_.isValid());
+        rt::CommonDialog::setScript([this](rt::CommonDialog::Mode, const QString& filter) {
+            dialogFilters_ << filter;
+            return dialogAnswers_.isEmpty() ? QString() : dialogAnswers_.takeFirst();
+        });
+    }
+
+    void init() {
+        app_ = std::make_unique<yonamito::MainWindow>();
+        app_->form().load();
+        app_->form().show();
+        QVERIFY(QTest::qWaitForWindowExposed(app_->form().window()));
+        click(f().ShowSui);
+        QTest::mouseClick(f().label.widget(), Qt::LeftButton);
+        QVERIFY(f().Menuu.visible());
+        dialogFilters_.clear();
+    }
+
+    void cleanup() { app_.reset(); }
+
+    void labelClicksToggleTheBar() {
+        QWidget* bar = f().Menuu.widget();
+        QVERIFY(bar->isVisible());
+        QVERIFY(f().mnu_New.button()->isVisible());
+        QTest::mouseClick(f().label.widget(), Qt::LeftButton);
+        QVERIFY(!f().Menuu.visible());
+        QVERIFY(!f().mnu_New.button()->isVisible());
+        // Hiding the bar leaves the buttons' own states alone.
+        QVERIFY(f().mnu_Font_N.enabled());
+        QVERIFY(!f().mnu_Font_S.enabled());
+        // Clicks on the icon are not clicks on the message.
+        QTest::mouseClick(f().Ico.widget(), Qt::LeftButton);
+        QVERIFY(!f().Menuu.visible());
+        QTest::mouseClick(f().label.widget(), Qt::LeftButton);
+        QVERIFY(bar->isVisible());
+    }
+
+    void barTogglesInTheCompactWindowToo() {
+        app_ = std::make_unique<yonamito::MainWindow>();
+        app_->form().load();
+        app_->form().show();
+        QVERIFY(QTest::qWaitForWindowExposed(app_->form().window()));
+        for (int i = 0; i < 3; ++i) {
+            QTest::mouseClick(f().label.widget(), Qt::LeftButton);
+        }
+        QVERIFY(f().Menuu.visible());
+        // Below the compact window's edge it cannot be seen or clicked.
+        QVERIFY(f().Menuu.widget()->geometry().top() >= app_->form().window()->height());
+        click(f().ShowSui);
+        QVERIFY(f().Menuu.widget()->isVisible());
+    }
+
+    void newEmptiesTheText() {
+        click(f().mnu_New);
+        QCOMPARE(f().Tex.text(), QString());
+    }
+
+    void openReadsLines_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("empty") << QByteArray() << QString();
+        QTest::addRow("one line break") << QByteArray("\r\n") << QString();
+        QTest::addRow("ends in an empty line") << QByteArray("a\r\n\r\n") << u"a\r\n"_s;
+        QTest::addRow("no final line end") << QByteArray("a\r\nb") << u"a\r\nb"_s;
+        QTest::addRow("LF only") << QByteArray("a\nb\n") << u"a\r\nb"_s;
+        QTest::addRow("CR only") << QByteArray("a\rb\r") << u"a\r\nb"_s;
+        QTest::addRow("Shift-JIS") << toCp932(u"ヨナミト\r\n日本語ﾃｷｽﾄ\r\n"_s)
+                                   << u"ヨナミト\r\n日本語ﾃｷｽﾄ"_s;
+        QTest::addRow("UTF-8") << u"ヨナミト\r\n〜😀\r\n"_s.toUtf8() << u"ヨナミト\r\n〜😀"_s;
+        QTest::addRow("invalid bytes") << QByteArray("a\x81\r\n\xff") << u"a\uFFFD\r\n\uFFFD"_s;
+    }
+
+    void openReadsLines() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        writeAll(path(u"in.txt"_s), bytes);
+        open(path(u"in.txt"_s));
+        QCOMPARE(f().Tex.text(), text);
+        QVERIFY(dialogFilters_.value(0).endsWith(u"(*.txt)"_s));
+    }
+
+    void saveThenOpenGivesTheTextBack_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addRow("empty") << QString() << QByteArray("\r\n");
+        QTest::addRow("no final break") << u"x\r\ny"_s << QByteArray("x\r\ny\r\n");
+        QTest::addRow("final break") << u"x\r\n"_s << QByteArray("x\r\n\r\n");
+        QTest::addRow("Japanese") << u"ヨナミト ﾃｽﾄ\r\n日本"_s << toCp932(u"ヨナミト ﾃｽﾄ\r\n日本\r\n"_s);
+        // Characters that Shift-JIS cannot hold send the whole file to UTF-8.
+        QTest::addRow("outside Shift-JIS")
+            << u"〜 😀 \u00A0 ¥ \u2014 \u2028 end"_s
+            << QByteArray("\xEF\xBB\xBF") + u"〜 😀 \u00A0 ¥ \u2014 \u2028 end\r\n"_s.toUtf8();
+    }
+
+    void saveThenOpenGivesTheTextBack() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        f().Tex.setText(text);
+        QCOMPARE(f().Tex.text(), text);
+        save(path(u"round.txt"_s));
+        QCOMPARE(readAll(path(u"round.txt"_s)), bytes);
+        click(f().mnu_New);
+        open(path(u"round.txt"_s));
+        QCOMPARE(f().Tex.text(), text);
+    }
+
+    void typedTextSurvivesSaveAndOpen() {
+        // Characters typed by the user, not set by the program: the raw text
+        // of the widget must reach the file unchanged.
+        click(f().mnu_New);
+        QPlainTextEdit* edit = f().Tex.edit();
+        edit->setFocus();
+        QTest::keyClicks(edit, u"line one"_s);
+        // A no-break space from the keyboard, then Japanese committed by an
+        // input method, the way it is typed.
+        QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, u"\u00A0"_s, Qt::NoModifier);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QInputMethodEvent commit;
+        commit.setCommitString(u"〜二行目"_s);
+        QApplication::sendEvent(edit, &commit);
+        const QString typed = f().Tex.text();
+        QCOMPARE(typed, u"line one\u00A0\r\n〜二行目"_s);
+        save(path(u"typed"_s));
+        QVERIFY(QFile::exists(path(u"typed"_s))); // No suffix was added.
+        click(f().mnu_New);
+        open(path(u"typed"_s));
+        QCOMPARE(f().Tex.text(), typed);
+    }
+
+    void failedOpenLeavesTheText_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addRow("cancelled") << QString();
+        QTest::addRow("missing") << u"missing.txt"_s;
+        QTest::addRow("directory") << u"."_s;
+        QTest::addRow("fifo") << u"fifo"_s;
+        QTest::addRow("device") << u"/dev/zero"_s;
+    }
+
+    void failedOpenLeavesTheText() {
+        QFETCH(QString, name);
+        const QString fifo = path(u"fifo"_s);
+        if (!QFile::exists(fifo)) {
+            QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        }
+        const QString before = f().Tex.text();
+        QElapsedTimer clock;
+        clock.start();
+        open(name.isEmpty() || name.startsWith(u'/') ? name : path(name));
+        QVERIFY2(clock.elapsed() < 5000, "the open command blocked");
+        QCOMPARE(f().Tex.text(), before);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    }
+
+    void cancelledSaveWritesNothing() {
+        f().Tex.setText(u"first"_s);
+        save(path(u"kept.txt"_s));
+        QCOMPARE(readAll(path(u"kept.txt"_s)), QByteArray("first\r\n"));
+        f().Tex.setText(u"second"_s);
+        save(QString());
+        QCOMPARE(readAll(path(u"kept.txt"_s)), QByteArray("first\r\n"));
+        QCOMPARE(f().cmnSave.fileName(), QString());
+    }
+
+    void failedSaveLeavesTheOldFile() {
+        const QString target = path(u"old.txt"_s);
+        const QByteArray old("old content\r\n");
+        writeAll(target, old);
+        f().Tex.setText(QString(200000, u'x'));
+
+        // The file size limit makes the write fail halfway through.
+        struct rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        save(target);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        std::signal(SIGXFSZ, previous);
+
+        QCOMPARE(readAll(target), old);
+        QCOMPARE(QDir(dir_.path()).entryList({u"old.txt*"_s}, QDir::Files | QDir::Hidden),
+                 QStringList{u"old.txt"_s});
+        QCOMPARE(f().Tex.text().size(), 200000);
+    }
+
+    void saveIntoAMissingFolderFailsQuietly() {
+        f().Tex.setText(u"text"_s);
+        save(path(u"no/such/folder/a.txt"_s));
+        QVERIFY(!QFile::exists(path(u"no"_s)));
+        QCOMPARE(f().Tex.text(), u"text"_s);
+    }
+
+    void fontButtonsAlternate() {
+        const QString text = f().Tex.text();
+        QPlainTextEdit* edit = f().Tex.edit();
+        // The blinking text cursor would make two grabs of one face differ.
+        edit->setCursorWidth(0);
+        const QImage small = edit->viewport()->grab().toImage();
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(f().mnu_Font_N.enabled());
+            QVERIFY(!f().mnu_Font_S.enabled());
+            click(f().mnu_Font_S); // Greyed: nothing happens.
+            QVERIFY(!f().mnu_Font_S.enabled());
+
+            click(f().mnu_Font_N);
+            QVERIFY(!f().mnu_Font_N.enabled());
+            QVERIFY(f().mnu_Font_S.enabled());
+            QCOMPARE(f().Tex.fontName(), u"ＭＳ ゴシック"_s);
+            QCOMPARE(f().Tex.fontSize(), 8.0F);
+            QCOMPARE(f().Tex.text(), text);
+            // The two faces must look different on screen.
+            QVERIFY(edit->viewport()->grab().toImage() != small);
+
+            click(f().mnu_Font_S);
+            QCOMPARE(f().Tex.fontName(), u"Small Fonts"_s);
+            QCOMPARE(f().Tex.fontSize(), 8.0F);
+            QCOMPARE(edit->viewport()->grab().toImage(), small);
+        }
+    }
+};
+
+QTEST_MAIN(TestEditor)
+#include "test_editor.moc"
