@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The pulsing icon on a real X server: a real double-click on the message
+# starts it, the sizes show on screen, and a second double-click stops it.
+. "$(dirname "$0")/lib.sh"
+start_display
+
+# Prints the width of the red part of the icon as the screen shows it.
+red_width() {
+    local ox oy
+    read -r ox oy < <(client_origin "$APP_WINDOW")
+    import -window root -crop "300x300+$ox+$oy" +repage png:- 2>/dev/null |
+        convert png:- -fill black +opaque "#FF0000" -trim -format "%w" info: 2>/dev/null || echo 0
+}
+
+start_app
+xdotool key --clearmodifiers alt+d
+sleep 0.3
+rest=$(red_width)
+echo "red width at rest: $rest"
+[ "$rest" -gt 16 ] && [ "$rest" -le 32 ] || fail "the resting icon is not 32 px wide"
+
+# A point of the message that the icon never covers, even at 256 px.
+double_click_at "$APP_WINDOW" 300 20
+widths=()
+for _ in $(seq 12); do
+    widths+=("$(red_width)")
+    sleep 0.07
+done
+echo "red widths while pulsing: ${widths[*]}"
+distinct=$(printf '%s\n' "${widths[@]}" | sort -un | wc -l)
+largest=$(printf '%s\n' "${widths[@]}" | sort -n | tail -1)
+[ "$distinct" -ge 3 ] || fail "the icon did not change size on screen"
+[ "$largest" -gt 128 ] || fail "the icon never grew past 128 px"
+screenshot "$APP_WINDOW" pulse
+
+double_click_at "$APP_WINDOW" 300 20
+sleep 0.4
+after=()
+for _ in $(seq 4); do
+    after+=("$(red_width)")
+    sleep 0.1
+done
+echo "red widths after stopping: ${after[*]}"
+for w in "${after[@]}"; do
+    expect_eq "$w" "$rest" "icon width after stopping"
+done
+click_at "$APP_WINDOW" 405 21
+expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after Close"
