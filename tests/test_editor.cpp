@@ -4,19 +4,14 @@
 #include "main_window.h"
 #include "window/runtime.h"
 
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QInputMethodEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <iconv.h>
 #include <memory>
-#include <sys/resource.h>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -209,30 +204,6 @@ private slots:
         QCOMPARE(f().Tex.text(), typed);
     }
 
-    void failedOpenLeavesTheText_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addRow("cancelled") << QString();
-        QTest::addRow("missing") << u"missing.txt"_s;
-        QTest::addRow("directory") << u"."_s;
-        QTest::addRow("fifo") << u"fifo"_s;
-        QTest::addRow("device") << u"/dev/zero"_s;
-    }
-
-    void failedOpenLeavesTheText() {
-        QFETCH(QString, name);
-        const QString fifo = path(u"fifo"_s);
-        if (!QFile::exists(fifo)) {
-            QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        }
-        const QString before = f().Tex.text();
-        QElapsedTimer clock;
-        clock.start();
-        open(name.isEmpty() || name.startsWith(u'/') ? name : path(name));
-        QVERIFY2(clock.elapsed() < 5000, "the open command blocked");
-        QCOMPARE(f().Tex.text(), before);
-        QCOMPARE(QApplication::activeModalWidget(), nullptr);
-    }
-
     void cancelledSaveWritesNothing() {
         f().Tex.setText(u"first"_s);
         save(path(u"kept.txt"_s));
@@ -241,36 +212,6 @@ private slots:
         save(QString());
         QCOMPARE(readAll(path(u"kept.txt"_s)), QByteArray("first\r\n"));
         QCOMPARE(f().cmnSave.fileName(), QString());
-    }
-
-    void failedSaveLeavesTheOldFile() {
-        const QString target = path(u"old.txt"_s);
-        const QByteArray old("old content\r\n");
-        writeAll(target, old);
-        f().Tex.setText(QString(200000, u'x'));
-
-        // The file size limit makes the write fail halfway through.
-        struct rlimit saved {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = saved;
-        small.rlim_cur = 4096;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        save(target);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
-        std::signal(SIGXFSZ, previous);
-
-        QCOMPARE(readAll(target), old);
-        QCOMPARE(QDir(dir_.path()).entryList({u"old.txt*"_s}, QDir::Files | QDir::Hidden),
-                 QStringList{u"old.txt"_s});
-        QCOMPARE(f().Tex.text().size(), 200000);
-    }
-
-    void saveIntoAMissingFolderFailsQuietly() {
-        f().Tex.setText(u"text"_s);
-        save(path(u"no/such/folder/a.txt"_s));
-        QVERIFY(!QFile::exists(path(u"no"_s)));
-        QCOMPARE(f().Tex.text(), u"text"_s);
     }
 
     void fontButtonsAlternate() {

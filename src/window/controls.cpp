@@ -194,7 +194,21 @@ QString TextBox::text() const {
     return toCrLf(edit_->document()->toRawText());
 }
 
-void TextBox::setText(const QString& text) { edit_->setPlainText(fromCrLf(text)); }
+void TextBox::setText(const QString& text) {
+    // Qt lays a line out as one piece, and wrapping a line without break
+    // opportunities takes time that grows with the square of its length:
+    // a few megabytes on one line would freeze the window for minutes. A
+    // text with such a line is refused the way an oversized text always
+    // was, before anything changes.
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = (c == u'\r' || c == u'\n') ? 0 : run + 1;
+        if (run > kMaxLineLength) {
+            throw RuntimeError(RuntimeError::OutOfMemory, u"メモリが不足しています。"_s);
+        }
+    }
+    edit_->setPlainText(fromCrLf(text));
+}
 
 QString TextBox::fontName() const { return edit_->font().family(); }
 

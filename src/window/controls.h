@@ -63,6 +63,9 @@ private:
 class TextBox : public Control {
     Q_OBJECT
 public:
+    // The longest line, in UTF-16 units, that setText() accepts.
+    static constexpr qsizetype kMaxLineLength = qsizetype(64) * 1024;
+
     TextBox(const ControlDescription& description, QWidget* parent);
     QString text() const;
     void setText(const QString& text);

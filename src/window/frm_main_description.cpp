@@ -180,7 +180,7 @@ const FormDescription& frmMainDescription() {
 const VersionRecord& versionRecord() {
     static const VersionRecord record{u"ヨナミト"_s, u"yonamito"_s,
                                       QString::fromLatin1(YONAMITO_VERSION),
-                                      u"Exeﾌｧｲﾙ"_s};
+                                      u"Exeﾌｧｲﾙ"_s, QString::fromLatin1(YONAMITO_APP_ID)};
     return record;
 }
 

@@ -100,6 +100,8 @@ void setUpApplication(const VersionRecord& record) {
     QCoreApplication::setApplicationName(record.internalName);
     QCoreApplication::setApplicationVersion(record.version);
     QGuiApplication::setApplicationDisplayName(record.productName);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(record.desktopFileName);
     mapWindowsFonts();
 }
 

@@ -19,6 +19,7 @@ struct VersionRecord {
     QString internalName;    // The executable's and the application's name.
     QString version;         // As shown: "2.00".
     QString fileDescription; // The file's own description.
+    QString desktopFileName; // The desktop entry's id, without ".desktop".
 };
 
 // Sets up the application before any window: its names and version, and

@@ -41,8 +41,8 @@ ok "the package has Maintainer: $(field Maintainer)"
 [[ $(field Description | head -n 1) == "$summary" ]] \
     || fail "the package summary is '$(field Description | head -n 1)'"
 ok "the package summary is '$summary'"
-[[ $(field Description | wc -l) -gt 1 ]] || fail "the package has no extended description"
-ok "the package has an extended description"
+[[ $(field Description | wc -l) -gt 1 ]] || fail "the package has no long text below its summary"
+ok "the package has a long text below its summary"
 
 # Depends is a comma-separated list whose entries may carry version limits.
 mapfile -t depends < <(field Depends | tr ',' '\n' | sed -E 's/^ *//; s/ *\(.*\)$//')
@@ -54,9 +54,13 @@ for package in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6 \
 done
 
 # The package must carry exactly what cmake --install records for prefix /usr.
+# The manifest lists the final paths, without the staging root; removing it
+# first makes sure the list read below comes from this very install.
+rm -f "$build/install_manifest.txt"
 install_tree "$build" "$work/root"
-expected=$(sed "s|^$work/root/|./|" "$build/install_manifest.txt" | LC_ALL=C sort)
-! grep -v '^\./' <<<"$expected" || fail "the install manifest names files outside $work/root"
+[[ -f $build/install_manifest.txt ]] || fail "cmake --install wrote no install manifest"
+! grep -v '^/usr/' "$build/install_manifest.txt" || fail "the install manifest names files outside /usr"
+expected=$(sed 's|^/|./|' "$build/install_manifest.txt" | LC_ALL=C sort)
 dpkg-deb --contents "$deb" >"$work/contents"
 packaged=$(awk '$1 !~ /^d/ { print $6 }' "$work/contents" | LC_ALL=C sort)
 if [[ $packaged != "$expected" ]]; then

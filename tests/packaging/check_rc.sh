@@ -2,7 +2,7 @@
 # Checks the configured Windows resource script: it must be UTF-8 that tells
 # the resource compiler so before any Japanese text, carry the project
 # version both as the "2.00" strings Explorer displays and as the four
-# numbers of the fixed version block, describe itself as Japanese/Unicode,
+# numbers of the fixed version block, declare itself Japanese/Unicode,
 # and name an icon file that the build actually produced.
 #
 # Usage: check_rc.sh <configured yonamito.rc> <project version> <ico sizes,...>
@@ -27,14 +27,14 @@ first_non_ascii=$(LC_ALL=C grep -n -m1 -P '[^\x00-\x7F]' "$rc" | cut -d: -f1) \
 ok "#pragma code_page(65001) on line $pragma_line precedes the first non-ASCII text on line $first_non_ascii"
 
 # Windows wants four 16-bit numbers; leading zeros are not octal but decimal
-# version parts, so "2.00" means 2,0,0,0.
-IFS=. read -ra parts <<<"$version"
-((${#parts[@]} >= 1 && ${#parts[@]} <= 4)) || fail "cannot split version '$version'"
+# version fields, so "2.00" means 2,0,0,0.
+IFS=. read -ra fields <<<"$version"
+((${#fields[@]} >= 1 && ${#fields[@]} <= 4)) || fail "cannot split version '$version'"
 numbers=()
 for i in 0 1 2 3; do
-    part=${parts[i]:-0}
-    [[ $part =~ ^[0-9]+$ ]] || fail "version part '$part' is not a number"
-    numbers+=($((10#$part)))
+    field=${fields[i]:-0}
+    [[ $field =~ ^[0-9]+$ ]] || fail "version field '$field' is not a number"
+    numbers+=($((10#$field)))
 done
 commas=$(IFS=,; echo "${numbers[*]}")
 

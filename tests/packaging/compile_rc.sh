@@ -82,9 +82,9 @@ ok "the .res holds the IDI_ICON1 group, ${#ico_list[@]} icons and the version, a
 # "VS_VERSION_INFO" key at byte 6 of the version data and its padding.
 fixed=$(((version_data + 6 + 32 + 3) / 4 * 4))
 (($(u32 "$fixed") == 0xFEEF04BD)) || fail "no fixed version block where it belongs"
-IFS=. read -ra parts <<<"$version"
+IFS=. read -ra fields <<<"$version"
 n=()
-for i in 0 1 2 3; do n+=($((10#${parts[i]:-0}))); done
+for i in 0 1 2 3; do n+=($((10#${fields[i]:-0}))); done
 want_ms=$((n[0] << 16 | n[1])) want_ls=$((n[2] << 16 | n[3]))
 for what in "file:8" "product:16"; do
     offset=${what#*:}

@@ -94,8 +94,8 @@ bool matchesSource(const QImage& source, const QImage& image, const QString& wha
 
 QList<int> parseSizes(const QString& text) {
     QList<int> sizes;
-    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        sizes.append(part.toInt());
+    for (const QString& item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        sizes.append(item.toInt());
     }
     return sizes;
 }
