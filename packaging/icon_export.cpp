@@ -126,20 +126,22 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.addHelpOption();
     const QCommandLineOption sourceOption(u"source"_s, u"Square source image (XPM)."_s, u"file"_s);
-    const QCommandLineOption hicolorOption(
-        u"hicolor"_s, u"Root of the icon theme tree to write."_s, u"dir"_s);
+    const QCommandLineOption hicolorOption(u"hicolor"_s, u"Root of the icon theme tree to write."_s,
+                                           u"dir"_s);
     const QCommandLineOption nameOption(u"name"_s, u"Icon name, without extension."_s, u"name"_s);
-    const QCommandLineOption sizesOption(
-        u"sizes"_s, u"Comma-separated theme sizes in pixels."_s, u"list"_s);
+    const QCommandLineOption sizesOption(u"sizes"_s, u"Comma-separated theme sizes in pixels."_s,
+                                         u"list"_s);
     const QCommandLineOption icoOption(u"ico"_s, u"Windows icon file to write."_s, u"file"_s);
     const QCommandLineOption icoSizesOption(
         u"ico-sizes"_s, u"Comma-separated sizes bundled in the .ico file."_s, u"list"_s);
-    parser.addOptions({sourceOption, hicolorOption, nameOption, sizesOption, icoOption, icoSizesOption});
+    parser.addOptions(
+        {sourceOption, hicolorOption, nameOption, sizesOption, icoOption, icoSizesOption});
     parser.process(app);
 
-    if (!parser.isSet(sourceOption) || !parser.isSet(hicolorOption) || !parser.isSet(nameOption)
-        || !parser.isSet(sizesOption) || parser.isSet(icoOption) != parser.isSet(icoSizesOption)) {
-        fail(QStringLiteral("needs --source, --hicolor, --name, --sizes, and --ico with --ico-sizes"));
+    if (!parser.isSet(sourceOption) || !parser.isSet(hicolorOption) || !parser.isSet(nameOption) ||
+        !parser.isSet(sizesOption) || parser.isSet(icoOption) != parser.isSet(icoSizesOption)) {
+        fail(QStringLiteral(
+            "needs --source, --hicolor, --name, --sizes, and --ico with --ico-sizes"));
     }
 
     QImage source(parser.value(sourceOption));

@@ -29,4 +29,4 @@ install_missing() {
 BUILD_PACKAGES=(cmake ninja-build g++ make qt6-base-dev qt6-base-dev-tools libgl-dev
     fonts-ipafont-gothic fonts-dejavu-core libx11-dev)
 TEST_PACKAGES=(xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils appstream
-    dpkg-dev file libxml2-utils)
+    dpkg-dev file libxml2-utils clang clang-tidy libclang-rt-14-dev python3)

@@ -10,7 +10,9 @@
 
 namespace yonamito {
 
-MainWindow::MainWindow() : form_(rt::frmMainDescription()), controls_(form_) { bindEvents(); }
+MainWindow::MainWindow() : form_(rt::frmMainDescription()), controls_(form_) {
+    bindEvents();
+}
 
 // Every event of frmMain and the one handler it goes to.
 void MainWindow::bindEvents() {

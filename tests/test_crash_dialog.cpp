@@ -16,7 +16,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QPoint centreOf(const QWidget* w) { return w->mapTo(w->window(), w->rect().center()); }
+QPoint centreOf(const QWidget* w) {
+    return w->mapTo(w->window(), w->rect().center());
+}
 
 } // namespace
 

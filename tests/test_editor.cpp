@@ -141,8 +141,8 @@ private slots:
         QTest::addRow("no final line end") << QByteArray("a\r\nb") << u"a\r\nb"_s;
         QTest::addRow("LF only") << QByteArray("a\nb\n") << u"a\r\nb"_s;
         QTest::addRow("CR only") << QByteArray("a\rb\r") << u"a\r\nb"_s;
-        QTest::addRow("Shift-JIS") << toCp932(u"ヨナミト\r\n日本語ﾃｷｽﾄ\r\n"_s)
-                                   << u"ヨナミト\r\n日本語ﾃｷｽﾄ"_s;
+        QTest::addRow("Shift-JIS")
+            << toCp932(u"ヨナミト\r\n日本語ﾃｷｽﾄ\r\n"_s) << u"ヨナミト\r\n日本語ﾃｷｽﾄ"_s;
         QTest::addRow("UTF-8") << u"ヨナミト\r\n〜😀\r\n"_s.toUtf8() << u"ヨナミト\r\n〜😀"_s;
         QTest::addRow("invalid bytes") << QByteArray("a\x81\r\n\xff") << u"a\uFFFD\r\n\uFFFD"_s;
     }
@@ -162,7 +162,8 @@ private slots:
         QTest::addRow("empty") << QString() << QByteArray("\r\n");
         QTest::addRow("no final break") << u"x\r\ny"_s << QByteArray("x\r\ny\r\n");
         QTest::addRow("final break") << u"x\r\n"_s << QByteArray("x\r\n\r\n");
-        QTest::addRow("Japanese") << u"ヨナミト ﾃｽﾄ\r\n日本"_s << toCp932(u"ヨナミト ﾃｽﾄ\r\n日本\r\n"_s);
+        QTest::addRow("Japanese") << u"ヨナミト ﾃｽﾄ\r\n日本"_s
+                                  << toCp932(u"ヨナミト ﾃｽﾄ\r\n日本\r\n"_s);
         // Characters that Shift-JIS cannot hold send the whole file to UTF-8.
         QTest::addRow("outside Shift-JIS")
             << u"〜 😀 \u00A0 ¥ \u2014 \u2028 end"_s

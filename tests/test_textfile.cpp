@@ -536,6 +536,13 @@ void TestTextFile::largeInputsConvertAcrossChunks() {
     const QString utf8Text = text + QChar(0x301C);
     saveLines(path("big-utf8.txt"), {utf8Text});
     QCOMPARE(readLines(path("big-utf8.txt")).join(u"\r\n"), utf8Text);
+
+    // A valid character just before a 1 MiB piece ends, followed by stray
+    // continuation bytes across the cut: only the stray bytes are invalid.
+    QByteArray cut("\xEF\xBB\xBF");
+    cut += QByteArray(1024 * 1024 - 4, 'a');
+    cut += "\xE3\x81\x81\x81\x81";
+    QCOMPARE(rt::decodeFileText(cut).right(3), QString::fromUtf8("\u3041\uFFFD\uFFFD"));
 }
 
 void TestTextFile::openingForInputFails_data() {

@@ -35,6 +35,8 @@ void ShowSui_Click(rt::FrmMain& f) {
     f.frmMain.setHeight(kExpandedHeight);
 }
 
-void Close_Click(rt::FrmMain& f) { f.frmMain.unload(); }
+void Close_Click(rt::FrmMain& f) {
+    f.frmMain.unload();
+}
 
 } // namespace dialog

@@ -6,9 +6,13 @@ namespace editor {
 
 using namespace Qt::StringLiterals;
 
-QString textFileFilter() { return u"テキストファイル (*.txt)|*.txt"_s; }
+QString textFileFilter() {
+    return u"テキストファイル (*.txt)|*.txt"_s;
+}
 
-void mnu_New_Click(rt::FrmMain& f) { f.Tex.setText(QString()); }
+void mnu_New_Click(rt::FrmMain& f) {
+    f.Tex.setText(QString());
+}
 
 void mnu_Open_Click(rt::FrmMain& f) {
     try {

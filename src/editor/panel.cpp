@@ -2,6 +2,8 @@
 
 namespace editor {
 
-void label_Click(rt::FrmMain& f) { f.Menuu.setVisible(!f.Menuu.visible()); }
+void label_Click(rt::FrmMain& f) {
+    f.Menuu.setVisible(!f.Menuu.visible());
+}
 
 } // namespace editor

@@ -19,9 +19,13 @@ namespace rt {
 
 using namespace Qt::StringLiterals;
 
-int toPixels(Twips twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+int toPixels(Twips twips) {
+    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
 
-Twips toTwips(int pixels) { return static_cast<Twips>(pixels) * kTwipsPerPixel; }
+Twips toTwips(int pixels) {
+    return static_cast<Twips>(pixels) * kTwipsPerPixel;
+}
 
 QString toCrLf(QStringView text) {
     // Inside a text document every paragraph break is U+2029; a lone LF can
@@ -157,11 +161,17 @@ Label::Label(const ControlDescription& d, QWidget* parent) : Control(d) {
     setCaption(d.caption);
 }
 
-QString Label::caption() const { return toCrLf(label_->text()); }
+QString Label::caption() const {
+    return toCrLf(label_->text());
+}
 
-void Label::setCaption(const QString& caption) { label_->setText(fromCrLf(caption)); }
+void Label::setCaption(const QString& caption) {
+    label_->setText(fromCrLf(caption));
+}
 
-QWidget* Label::widget() const { return label_; }
+QWidget* Label::widget() const {
+    return label_;
+}
 
 // ---------------------------------------------------------------- TextBox
 
@@ -210,7 +220,9 @@ void TextBox::setText(const QString& text) {
     edit_->setPlainText(fromCrLf(text));
 }
 
-QString TextBox::fontName() const { return edit_->font().family(); }
+QString TextBox::fontName() const {
+    return edit_->font().family();
+}
 
 void TextBox::setFontName(const QString& name) {
     QFont font = edit_->font();
@@ -218,19 +230,22 @@ void TextBox::setFontName(const QString& name) {
     edit_->setFont(font);
 }
 
-float TextBox::fontSize() const { return static_cast<float>(edit_->font().pointSizeF()); }
+float TextBox::fontSize() const {
+    return static_cast<float>(edit_->font().pointSizeF());
+}
 
 void TextBox::setFontSize(float points) {
     if (!(points > 0.0F) || points > 2048.0F) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
     }
     QFont font = edit_->font();
     font.setPointSizeF(points);
     edit_->setFont(font);
 }
 
-QWidget* TextBox::widget() const { return edit_; }
+QWidget* TextBox::widget() const {
+    return edit_;
+}
 
 // ---------------------------------------------------------------- CommandButton
 
@@ -247,15 +262,25 @@ CommandButton::CommandButton(const ControlDescription& d, QWidget* parent) : Con
     connect(button_, &QPushButton::clicked, this, &CommandButton::click);
 }
 
-bool CommandButton::enabled() const { return button_->isEnabled(); }
+bool CommandButton::enabled() const {
+    return button_->isEnabled();
+}
 
-void CommandButton::setEnabled(bool enabled) { button_->setEnabled(enabled); }
+void CommandButton::setEnabled(bool enabled) {
+    button_->setEnabled(enabled);
+}
 
-QString CommandButton::caption() const { return button_->text(); }
+QString CommandButton::caption() const {
+    return button_->text();
+}
 
-bool CommandButton::isDefault() const { return button_->isDefault(); }
+bool CommandButton::isDefault() const {
+    return button_->isDefault();
+}
 
-QWidget* CommandButton::widget() const { return button_; }
+QWidget* CommandButton::widget() const {
+    return button_;
+}
 
 // ---------------------------------------------------------------- PictureBox
 
@@ -275,13 +300,21 @@ PictureBox::PictureBox(const ControlDescription& d, QWidget* parent) : Control(d
     frame_->setVisible(d.visible);
 }
 
-bool PictureBox::visible() const { return !frame_->isHidden(); }
+bool PictureBox::visible() const {
+    return !frame_->isHidden();
+}
 
-void PictureBox::setVisible(bool visible) { frame_->setVisible(visible); }
+void PictureBox::setVisible(bool visible) {
+    frame_->setVisible(visible);
+}
 
-QWidget* PictureBox::inner() const { return frame_->findChild<QWidget*>(); }
+QWidget* PictureBox::inner() const {
+    return frame_->findChild<QWidget*>();
+}
 
-QWidget* PictureBox::widget() const { return frame_; }
+QWidget* PictureBox::widget() const {
+    return frame_;
+}
 
 // ---------------------------------------------------------------- Image
 
@@ -291,14 +324,17 @@ Image::Image(const ControlDescription& d, QWidget* parent) : Control(d) {
     view_->setGeometry(pixelGeometry(d));
 }
 
-Twips Image::width() const { return toTwips(view_->width()); }
+Twips Image::width() const {
+    return toTwips(view_->width());
+}
 
-Twips Image::height() const { return toTwips(view_->height()); }
+Twips Image::height() const {
+    return toTwips(view_->height());
+}
 
 void Image::setWidth(Twips width) {
     if (!(width >= 0.0F) || width > 1.0e6F) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
     }
     // Only the width changes: the left edge stays, so the image grows to
     // the right.
@@ -307,13 +343,14 @@ void Image::setWidth(Twips width) {
 
 void Image::setHeight(Twips height) {
     if (!(height >= 0.0F) || height > 1.0e6F) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
     }
     view_->resize(view_->width(), toPixels(height));
 }
 
-QWidget* Image::widget() const { return view_; }
+QWidget* Image::widget() const {
+    return view_;
+}
 
 // ---------------------------------------------------------------- Timer
 
@@ -323,12 +360,13 @@ Timer::Timer(const ControlDescription& d) : Control(d), timer_(new QTimer(this))
     connect(timer_, &QTimer::timeout, this, &Timer::timer);
 }
 
-int Timer::interval() const { return timer_->isActive() ? timer_->interval() : 0; }
+int Timer::interval() const {
+    return timer_->isActive() ? timer_->interval() : 0;
+}
 
 void Timer::setInterval(int milliseconds) {
     if (milliseconds < 0 || milliseconds > 65535) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
     }
     if (milliseconds == 0) {
         timer_->stop();
@@ -339,12 +377,16 @@ void Timer::setInterval(int milliseconds) {
 
 // ---------------------------------------------------------------- CommonDialog
 
-void CommonDialog::setScript(Script script) { dialogScript() = std::move(script); }
+void CommonDialog::setScript(Script script) {
+    dialogScript() = std::move(script);
+}
 
 CommonDialog::CommonDialog(const ControlDescription& d, QWidget* dialogParent)
     : Control(d), dialogParent_(dialogParent) {}
 
-void CommonDialog::setFilter(const QString& filter) { filter_ = filter; }
+void CommonDialog::setFilter(const QString& filter) {
+    filter_ = filter;
+}
 
 QString CommonDialog::toQtFilter(const QString& filter) {
     const QStringList parts = filter.split(u'|');
@@ -363,9 +405,13 @@ QString CommonDialog::toQtFilter(const QString& filter) {
     return entries.join(u";;"_s);
 }
 
-void CommonDialog::showOpen() { show(Mode::Open); }
+void CommonDialog::showOpen() {
+    show(Mode::Open);
+}
 
-void CommonDialog::showSave() { show(Mode::Save); }
+void CommonDialog::showSave() {
+    show(Mode::Save);
+}
 
 void CommonDialog::show(Mode mode) {
     const QString qtFilter = toQtFilter(filter_);

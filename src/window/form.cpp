@@ -72,7 +72,9 @@ Form::Form(const FormDescription& description)
     orderTabs(description);
 }
 
-Form::~Form() { delete window_; }
+Form::~Form() {
+    delete window_;
+}
 
 void Form::placeControls(const FormDescription& description) {
     for (const ControlDescription& d : description.controls) {
@@ -122,7 +124,7 @@ void Form::stackControls() {
     }
 }
 
-void Form::orderTabs(const FormDescription& description) {
+void Form::orderTabs(const FormDescription& description) const {
     std::vector<const ControlDescription*> ordered;
     for (const ControlDescription& d : description.controls) {
         if (d.tabIndex >= 0) {
@@ -144,9 +146,13 @@ void Form::orderTabs(const FormDescription& description) {
     }
 }
 
-Twips Form::height() const { return toTwips(window_->height()) + description_.frameHeight(); }
+Twips Form::height() const {
+    return toTwips(window_->height()) + description_.frameHeight();
+}
 
-Twips Form::width() const { return toTwips(window_->width()) + description_.frameWidth(); }
+Twips Form::width() const {
+    return toTwips(window_->width()) + description_.frameWidth();
+}
 
 void Form::setHeight(Twips height) {
     if (!std::isfinite(height) || height < 0.0F || height > 1.0e6F) {
@@ -159,7 +165,9 @@ void Form::setHeight(Twips height) {
     window_->setFixedSize(clientWidth, clientHeight);
 }
 
-void Form::load() { emit loadEvent(); }
+void Form::load() {
+    emit loadEvent();
+}
 
 void Form::show() {
     if (!shown_) {
@@ -202,8 +210,12 @@ void Form::unload() {
     emit unloaded();
 }
 
-bool Form::isLoaded() const { return window_ && !window_->property("unloaded").toBool(); }
+bool Form::isLoaded() const {
+    return window_ && !window_->property("unloaded").toBool();
+}
 
-QWidget* Form::window() const { return window_; }
+QWidget* Form::window() const {
+    return window_;
+}
 
 } // namespace rt

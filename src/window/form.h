@@ -63,7 +63,7 @@ signals:
 private:
     void placeControls(const FormDescription& description);
     void stackControls();
-    void orderTabs(const FormDescription& description);
+    void orderTabs(const FormDescription& description) const;
 
     FormDescription description_;
     QPointer<FormWindow> window_;

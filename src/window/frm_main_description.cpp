@@ -179,15 +179,14 @@ const FormDescription& frmMainDescription() {
 
 const VersionRecord& versionRecord() {
     static const VersionRecord record{u"ヨナミト"_s, u"yonamito"_s,
-                                      QString::fromLatin1(YONAMITO_VERSION),
-                                      u"Exeﾌｧｲﾙ"_s, QString::fromLatin1(YONAMITO_APP_ID)};
+                                      QString::fromLatin1(YONAMITO_VERSION), u"Exeﾌｧｲﾙ"_s,
+                                      QString::fromLatin1(YONAMITO_APP_ID)};
     return record;
 }
 
 FrmMain::FrmMain(Form& form)
     : frmMain(form), cmnOpen(form.control<CommonDialog>(u"cmnOpen"_s)),
-      Menuu(form.control<PictureBox>(u"Menuu"_s)),
-      About(form.control<CommandButton>(u"About"_s)),
+      Menuu(form.control<PictureBox>(u"Menuu"_s)), About(form.control<CommandButton>(u"About"_s)),
       mnu_Font_N(form.control<CommandButton>(u"mnu_Font_N"_s)),
       mnu_Font_S(form.control<CommandButton>(u"mnu_Font_S"_s)),
       mnu_Save(form.control<CommandButton>(u"mnu_Save"_s)),

@@ -39,8 +39,8 @@ void defaultHandling(const RuntimeError& error) {
     }
     const QString prompt =
         u"実行時エラー '%1':\r\n\r\n%2"_s.arg(QString::number(error.code()), error.message());
-    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(),
-                    fromCrLf(prompt), QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), fromCrLf(prompt),
+                    QMessageBox::Ok);
     box.exec();
     // The error ends the program: every window goes, and the process exits
     // with a status that tells the error apart from a normal end.
@@ -72,7 +72,9 @@ const std::vector<FaceMapping>& faceMappings() {
         {u"MS UI Gothic"_s, {u"IPAPGothic"_s, u"IPAGothic"_s}, 92},
         {u"ＭＳ ゴシック"_s, {u"IPAGothic"_s, u"IPAPGothic"_s}, QFont::Unstretched},
         {u"Small Fonts"_s, {u"DejaVu Sans"_s, u"IPAPGothic"_s, u"IPAGothic"_s}, QFont::Unstretched},
-        {u"Terminal"_s, {u"DejaVu Sans Mono"_s, u"IPAGothic"_s, u"IPAPGothic"_s}, QFont::Unstretched},
+        {u"Terminal"_s,
+         {u"DejaVu Sans Mono"_s, u"IPAGothic"_s, u"IPAPGothic"_s},
+         QFont::Unstretched},
     };
     return mappings;
 }
@@ -115,11 +117,14 @@ void dispatch(const std::function<void()>& handler) noexcept {
     } catch (const std::exception& error) {
         // Anything else is a fault of the program itself; it still ends the
         // program the same way rather than tearing through Qt's event loop.
-        defaultHandling(RuntimeError(51, u"内部エラーです。"_s + QString::fromStdString(error.what())));
+        defaultHandling(
+            RuntimeError(51, u"内部エラーです。"_s + QString::fromStdString(error.what())));
     }
 }
 
-void setErrorHook(ErrorHook hook) { errorHook() = std::move(hook); }
+void setErrorHook(ErrorHook hook) {
+    errorHook() = std::move(hook);
+}
 
 int msgBox(const QString& prompt, int style, const QString& title) {
     QMessageBox box;

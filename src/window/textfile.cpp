@@ -98,7 +98,12 @@ public:
     void reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
 
 private:
-    static iconv_t invalid() { return reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); }
+    // iconv_open() reports failure with the all-ones handle; comparing with
+    // it needs this one cast.
+    static iconv_t invalid() {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr)
+        return reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+    }
 
     iconv_t cd_;
 };
@@ -115,13 +120,18 @@ std::optional<QString> decodeUtf8(QByteArrayView bytes, bool strict) {
     while (pos < bytes.size()) {
         qsizetype end = std::min(bytes.size(), pos + kChunkBytes);
         // Cut only where a new sequence starts. A sequence has at most three
-        // continuation bytes, so a longer run is invalid wherever it is cut
-        // and the decoder reports it the same either way.
+        // continuation bytes, so the cut moves back at most three bytes. If
+        // it still lands on a continuation byte, that byte is the fourth or
+        // later of its run and belongs to no sequence: cutting right before
+        // the original position then splits nothing that could be valid.
+        const qsizetype limit = end;
         for (int step = 0; step < 3 && end < bytes.size() && end > pos + 1; ++step) {
             if ((static_cast<uchar>(bytes[end]) & 0xC0) != 0x80)
                 break;
             --end;
         }
+        if (end < bytes.size() && (static_cast<uchar>(bytes[end]) & 0xC0) == 0x80)
+            end = limit;
         const QByteArrayView chunk = bytes.sliced(pos, end - pos);
         const qsizetype needed = written + decoder.requiredSpace(chunk.size());
         if (text.size() < needed)
@@ -163,7 +173,7 @@ QString decodeCp932(QByteArrayView bytes) {
 
     std::vector<char32_t> buffer(kDecodeChunkChars);
     char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = static_cast<std::size_t>(bytes.size());
+    auto inLeft = static_cast<std::size_t>(bytes.size());
     bool flushing = false;
     for (;;) {
         char* out = reinterpret_cast<char*>(buffer.data());
@@ -227,7 +237,7 @@ std::optional<QByteArray> encodeCp932(QStringView text) {
     bool flushing = false;
     for (;;) {
         char* out = bytes.data() + written;
-        std::size_t outLeft = static_cast<std::size_t>(bytes.size() - written);
+        auto outLeft = static_cast<std::size_t>(bytes.size() - written);
         const bool done = flushing ? cd.convert(nullptr, nullptr, &out, &outLeft)
                                    : cd.convert(&in, &inLeft, &out, &outLeft);
         const int error = errno;

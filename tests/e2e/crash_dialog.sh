@@ -20,12 +20,14 @@ grep -q "maximum size: 462 by 246" <<<"$(xprop -id "$APP_WINDOW" WM_NORMAL_HINTS
 screenshot "$APP_WINDOW" expanded
 # Close sits at 5420,155 twips: its centre is 405,21 px.
 click_at "$APP_WINDOW" 405 21
-expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after Close"
+wait_exit "$APP_PID"
+expect_eq "$APP_STATUS" 0 "exit status after Close"
 
 # The title bar's close box (the window manager's close) ends it too.
 start_app
 xdotool key --clearmodifiers alt+F4
-expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after the close box"
+wait_exit "$APP_PID"
+expect_eq "$APP_STATUS" 0 "exit status after the close box"
 
 # Enter while typing in the details inserts a line and never closes.
 start_app
@@ -41,4 +43,5 @@ echo "ok: Enter in the details kept the program open"
 screenshot "$APP_WINDOW" typed
 # Back on the Close button, Enter closes.
 click_at "$APP_WINDOW" 405 21 # A click presses it as well; this is the last step.
-expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after the last Close"
+wait_exit "$APP_PID"
+expect_eq "$APP_STATUS" 0 "exit status after the last Close"

@@ -55,4 +55,5 @@ echo "ok: a Shift-JIS file opened and saved under a new name is byte-identical"
 
 kill -0 "$APP_PID" || fail "the program ended"
 click_at "$APP_WINDOW" 405 21
-expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after Close"
+wait_exit "$APP_PID"
+expect_eq "$APP_STATUS" 0 "exit status after Close"

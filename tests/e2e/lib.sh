@@ -89,15 +89,15 @@ screenshot() {
     echo "screenshot: $ARTIFACTS/$name.png"
 }
 
-# Waits up to N tenths of a second for the process to end; prints its
-# exit status.
+# Waits up to N tenths of a second for the program to end and sets
+# APP_STATUS to its exit status. It must run in the shell that started the
+# program, never in a command substitution: only that shell can reap it.
 wait_exit() {
     local pid=$1 tenths=${2:-50}
     for _ in $(seq "$tenths"); do
-        if ! kill -0 "$pid" 2>/dev/null; then
-            local status=0
-            wait "$pid" || status=$?
-            echo "$status"
+        if ! kill -0 "$pid" 2>/dev/null || grep -q '^State:.*Z' "/proc/$pid/status" 2>/dev/null; then
+            APP_STATUS=0
+            wait "$pid" || APP_STATUS=$?
             return 0
         fi
         sleep 0.1

@@ -45,4 +45,5 @@ for w in "${after[@]}"; do
     expect_eq "$w" "$rest" "icon width after stopping"
 done
 click_at "$APP_WINDOW" 405 21
-expect_eq "$(wait_exit "$APP_PID")" 0 "exit status after Close"
+wait_exit "$APP_PID"
+expect_eq "$APP_STATUS" 0 "exit status after Close"

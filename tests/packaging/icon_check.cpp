@@ -66,8 +66,13 @@ bool matchesSource(const QImage& source, const QImage& image, const QString& wha
                         if (!samePixel(image.pixel(x, y), expected)) {
                             fail(QStringLiteral("%1: the %2x%2 block for source pixel (%3,%4) has "
                                                 "%5 at (%6,%7) instead of %8")
-                                     .arg(what).arg(k).arg(bx).arg(by)
-                                     .arg(pixelText(image.pixel(x, y))).arg(x).arg(y)
+                                     .arg(what)
+                                     .arg(k)
+                                     .arg(bx)
+                                     .arg(by)
+                                     .arg(pixelText(image.pixel(x, y)))
+                                     .arg(x)
+                                     .arg(y)
                                      .arg(pixelText(expected)));
                             return false;
                         }
@@ -83,8 +88,13 @@ bool matchesSource(const QImage& source, const QImage& image, const QString& wha
             const int sy = sourceIndex(y, size, sourceSize);
             if (!samePixel(image.pixel(x, y), source.pixel(sx, sy))) {
                 fail(QStringLiteral("%1: pixel (%2,%3) is %4, the source pixel (%5,%6) is %7")
-                         .arg(what).arg(x).arg(y).arg(pixelText(image.pixel(x, y)))
-                         .arg(sx).arg(sy).arg(pixelText(source.pixel(sx, sy))));
+                         .arg(what)
+                         .arg(x)
+                         .arg(y)
+                         .arg(pixelText(image.pixel(x, y)))
+                         .arg(sx)
+                         .arg(sy)
+                         .arg(pixelText(source.pixel(sx, sy))));
                 return false;
             }
         }
@@ -114,7 +124,10 @@ void checkThemeIcon(const QImage& source, const QString& path, int size) {
     }
     if (image.width() != size || image.height() != size) {
         fail(QStringLiteral("%1 is %2x%3, not %4x%4")
-                 .arg(path).arg(image.width()).arg(image.height()).arg(size));
+                 .arg(path)
+                 .arg(image.width())
+                 .arg(image.height())
+                 .arg(size));
         return;
     }
     if (matchesSource(source, image, path)) {
@@ -132,14 +145,17 @@ void checkIco(const QImage& source, const QString& path, const QList<int>& sizes
     }
     const QByteArray data = file.readAll();
     const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    if (data.size() < 6 || qFromLittleEndian<quint16>(bytes) != 0
-        || qFromLittleEndian<quint16>(bytes + 2) != 1) {
+    if (data.size() < 6 || qFromLittleEndian<quint16>(bytes) != 0 ||
+        qFromLittleEndian<quint16>(bytes + 2) != 1) {
         fail(QStringLiteral("%1 has no icon file header").arg(path));
         return;
     }
     const int count = qFromLittleEndian<quint16>(bytes + 4);
     if (count != sizes.size() || data.size() < 6 + 16 * count) {
-        fail(QStringLiteral("%1 holds %2 images, expected %3").arg(path).arg(count).arg(sizes.size()));
+        fail(QStringLiteral("%1 holds %2 images, expected %3")
+                 .arg(path)
+                 .arg(count)
+                 .arg(sizes.size()));
         return;
     }
     for (int i = 0; i < count; ++i) {
@@ -151,7 +167,10 @@ void checkIco(const QImage& source, const QString& path, const QList<int>& sizes
         const QString what = QStringLiteral("%1 image %2").arg(path).arg(i);
         if (width != sizes[i] || height != sizes[i]) {
             fail(QStringLiteral("%1 claims %2x%3, expected %4x%4")
-                     .arg(what).arg(width).arg(height).arg(sizes[i]));
+                     .arg(what)
+                     .arg(width)
+                     .arg(height)
+                     .arg(sizes[i]));
             continue;
         }
         if (qsizetype(offset) + qsizetype(length) > data.size()) {
@@ -175,8 +194,10 @@ void checkIco(const QImage& source, const QString& path, const QList<int>& sizes
 
 int main(int argc, char* argv[]) {
     if (argc != 7) {
-        std::fprintf(stderr, "usage: %s <source.xpm> <hicolor dir> <icon name> <sizes> "
-                             "<file.ico> <ico sizes>\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s <source.xpm> <hicolor dir> <icon name> <sizes> "
+                     "<file.ico> <ico sizes>\n",
+                     argv[0]);
         return 2;
     }
     const QString sourcePath = QString::fromLocal8Bit(argv[1]);
@@ -201,9 +222,8 @@ int main(int argc, char* argv[]) {
     }
 
     for (int size : parseSizes(QString::fromLocal8Bit(argv[4]))) {
-        checkThemeIcon(source,
-                       QStringLiteral("%1/%2x%2/apps/%3.png").arg(hicolor).arg(size).arg(name),
-                       size);
+        checkThemeIcon(
+            source, QStringLiteral("%1/%2x%2/apps/%3.png").arg(hicolor).arg(size).arg(name), size);
     }
     checkIco(source, QString::fromLocal8Bit(argv[5]), parseSizes(QString::fromLocal8Bit(argv[6])));
 
