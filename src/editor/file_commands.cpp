@@ -1,5 +1,6 @@
 #include "editor/file_commands.h"
 
+#include "window/runtime.h"
 #include "window/textfile.h"
 
 namespace editor {
@@ -15,7 +16,8 @@ void mnu_New_Click(rt::FrmMain& f) {
 }
 
 void mnu_Open_Click(rt::FrmMain& f) {
-    try {
+    // Any error ends the command silently; the text stays as it was.
+    rt::trapErrors([&f] {
         f.cmnOpen.setFilter(textFileFilter());
         f.cmnOpen.showOpen();
         rt::InputFile file(f.cmnOpen.fileName());
@@ -30,23 +32,20 @@ void mnu_Open_Click(rt::FrmMain& f) {
         file.close();
         // The text changes only now, after the whole file was read.
         f.Tex.setText(text);
-    } catch (const rt::RuntimeError&) {
-        // The command ends silently on any error; the text stays as it was.
-    }
+    });
 }
 
 void mnu_Save_Click(rt::FrmMain& f) {
-    try {
+    // Any error ends the command silently; an existing file keeps its old
+    // content, because nothing was committed.
+    rt::trapErrors([&f] {
         f.cmnSave.setFilter(textFileFilter());
         f.cmnSave.showSave();
         rt::OutputFile file(f.cmnSave.fileName());
         file.print(f.Tex.text());
         // The file on disk is replaced only here, once every byte is written.
         file.close();
-    } catch (const rt::RuntimeError&) {
-        // The command ends silently on any error; an existing file keeps its
-        // old content, because nothing was committed.
-    }
+    });
 }
 
 } // namespace editor

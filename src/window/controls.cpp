@@ -355,7 +355,7 @@ QWidget* Image::widget() const {
 // ---------------------------------------------------------------- Timer
 
 Timer::Timer(const ControlDescription& d) : Control(d), timer_(new QTimer(this)) {
-    // A precise timer keeps the period from drifting over a long pulse.
+    // A precise timer keeps the period from drifting over a long run.
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, &Timer::timer);
 }

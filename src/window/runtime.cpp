@@ -60,7 +60,7 @@ namespace {
 // falls back to boxes. IPA's Gothic faces share the metrics of the Windows
 // Gothic faces they stand for, except that the kana of the Windows UI face
 // are narrower than IPA's proportional ones: a slight condensing keeps a
-// line of the crash message on one line, as it was laid out.
+// label's lines as wide as they were laid out, so none of them wraps anew.
 struct FaceMapping {
     QString face;
     QStringList substitutes;

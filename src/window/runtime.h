@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <new>
 #include <utility>
 
 namespace rt {
@@ -15,7 +16,7 @@ class Form;
 
 // What the version record tells about the program.
 struct VersionRecord {
-    QString productName;     // Shown to the user, e.g. in the About box.
+    QString productName;     // Shown to the user, e.g. in message boxes.
     QString internalName;    // The executable's and the application's name.
     QString version;         // As shown: "2.00".
     QString fileDescription; // The file's own description.
@@ -38,6 +39,19 @@ void setFace(QFont& font, const QString& face);
 // trap gets the default handling: a critical message box naming the error,
 // then the program ends with a non-zero status.
 void dispatch(const std::function<void()>& handler) noexcept;
+
+// Runs a handler's body under an error trap: any runtime error, running
+// out of memory included, ends the body at once and silently. Whatever the
+// body did before the error stays done.
+template <class Body> void trapErrors(Body&& body) noexcept {
+    try {
+        std::forward<Body>(body)();
+    } catch (const RuntimeError&) {
+        // The trap's whole point: the error ends the body without a word.
+    } catch (const std::bad_alloc&) {
+        // Running out of memory is the runtime's error 7, trapped alike.
+    }
+}
 
 // Replaces the default handling, so that tests can see untrapped errors
 // without a modal box and without ending the test program. An empty hook

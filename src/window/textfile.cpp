@@ -445,6 +445,9 @@ QByteArray encodeFileText(QStringView text) {
         cleaned = replaceLoneSurrogates(text);
         text = cleaned;
     }
+    // ASCII is the same in CP932, and needs no converter to say so.
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return text.toLatin1();
     // CP932 is used only when reading the bytes back gives exactly this text.
     // That one comparison catches both the characters glibc maps to a
     // look-alike (U+00A5 to a backslash, U+301C to U+FF5E and so on) and the
