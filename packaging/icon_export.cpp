@@ -11,8 +11,8 @@
 // here instead of using QImage::scaled() with Qt::FastTransformation: that
 // samples at the left edge of each target pixel rather than its centre, which
 // for 48 and 16 px picks different source pixels, and its rounding is Qt's to
-// change. Written out, the rule is fixed, and the installed icons are checked
-// against exactly this rule.
+// change. Written out, the rule is fixed; the packaging tests check that the
+// whole-number enlargements repeat every source pixel as a block.
 
 #include <QBuffer>
 #include <QCommandLineParser>
