@@ -32,6 +32,11 @@ std::optional<int>& pendingExit() {
 
 constexpr int kErrorExitStatus = 1;
 
+QString& productName() {
+    static QString name;
+    return name;
+}
+
 void defaultHandling(const RuntimeError& error) {
     if (errorHook()) {
         errorHook()(error);
@@ -39,8 +44,7 @@ void defaultHandling(const RuntimeError& error) {
     }
     const QString prompt =
         u"実行時エラー '%1':\r\n\r\n%2"_s.arg(QString::number(error.code()), error.message());
-    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), fromCrLf(prompt),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, productName(), fromCrLf(prompt), QMessageBox::Ok);
     box.exec();
     // The error ends the program: every window goes, and the process exits
     // with a status that tells the error apart from a normal end.
@@ -101,7 +105,10 @@ void setFace(QFont& font, const QString& face) {
 void setUpApplication(const VersionRecord& record) {
     QCoreApplication::setApplicationName(record.internalName);
     QCoreApplication::setApplicationVersion(record.version);
-    QGuiApplication::setApplicationDisplayName(record.productName);
+    // The product name is deliberately not Qt's display name: on X11 Qt
+    // appends a display name to every other window's title, and a message
+    // box must carry exactly the title it is given.
+    productName() = record.productName;
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(record.desktopFileName);
     mapWindowsFonts();
@@ -189,6 +196,8 @@ int msgBox(const QString& prompt, int style, const QString& title) {
 }
 
 int run(Form& form) {
+    // Message boxes show the icon of the program's window.
+    QGuiApplication::setWindowIcon(form.window()->windowIcon());
     QObject::connect(&form, &Form::unloaded, qApp, [] { QCoreApplication::exit(0); });
     form.load();
     if (pendingExit()) {

@@ -53,6 +53,23 @@ done
 cmp "$work/in.txt" "$work/out" || fail "the saved bytes differ from the opened file"
 echo "ok: a Shift-JIS file opened and saved under a new name is byte-identical"
 
+# About: a box of its own whose title is exactly its own, closed by Enter.
+click_at "$APP_WINDOW" $((13 + 368 + 32)) 230
+box=""
+for _ in $(seq 50); do
+    box=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | grep -v "^$APP_WINDOW\$" | head -1 || true)
+    [ -n "$box" ] && break
+    sleep 0.1
+done
+[ -n "$box" ] || fail "no About box appeared"
+sleep 0.3
+screenshot "$box" about
+title=$(xprop -id "$box" _NET_WM_NAME | sed 's/^[^"]*"//; s/"$//')
+expect_eq "$title" "ﾊﾞｰﾁｬﾝ情報" "About box title as the window manager shows it"
+xdotool key Return
+sleep 0.3
+xdotool search --onlyvisible --pid "$APP_PID" | grep -q "^$box\$" && fail "Enter did not close the About box"
+
 kill -0 "$APP_PID" || fail "the program ended"
 click_at "$APP_WINDOW" 405 21
 wait_exit "$APP_PID"
