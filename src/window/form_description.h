@@ -14,7 +14,7 @@ using Twips = float;
 enum class ControlKind { Label, TextBox, CommandButton, PictureBox, Image, Timer, CommonDialog };
 
 struct FontDescription {
-    QString name;
+    QString name{};
     float points = 9.0F;
     int weight = 400;
     int charset = 0;
@@ -23,16 +23,16 @@ struct FontDescription {
 // One control as the window description stores it. Only what differs from
 // the runtime's defaults is filled in; the defaults are the member values.
 struct ControlDescription {
-    QString name;
+    QString name{};
     ControlKind kind = ControlKind::Label;
-    QString parent;
+    QString parent{};
     Twips left = 0;
     Twips top = 0;
     Twips width = 0;
     Twips height = 0;
     int tabIndex = -1; // -1: the control carries no tab index.
-    QString caption;
-    QString text;
+    QString caption{};
+    QString text{};
     bool visible = true;
     bool enabled = true;
     bool tabStop = true;
@@ -42,20 +42,20 @@ struct ControlDescription {
     bool buttonFaceBackground = false;
     bool defaultButton = false;
     bool stretch = false;
-    QString picture; // A Qt resource path.
-    std::optional<FontDescription> font;
+    QString picture{}; // A Qt resource path.
+    std::optional<FontDescription> font{};
 };
 
 // A whole window: its own properties and its controls in stored order.
 struct FormDescription {
-    QString name;
-    QString caption;
-    QString icon; // A Qt resource path.
+    QString name{};
+    QString caption{};
+    QString icon{}; // A Qt resource path.
     Twips clientWidth = 0;
     Twips clientHeight = 0;
     Twips width = 0;  // Outer width.
     Twips height = 0; // Outer height.
-    std::vector<ControlDescription> controls;
+    std::vector<ControlDescription> controls{};
 
     // The frame that the description assumes around the client area. The
     // runtime keeps it fixed, whatever frame the window manager draws, so

@@ -26,148 +26,66 @@ const QString kInitialReport =
 
 constexpr int kShiftJisCharset = 128;
 
-ControlDescription commonDialog(const QString& name) {
-    ControlDescription d;
-    d.name = name;
-    d.kind = ControlKind::CommonDialog;
-    d.parent = u"frmMain"_s;
-    return d;
-}
-
-ControlDescription panelButton(const QString& name, Twips left, Twips width, int tabIndex,
-                               const QString& caption) {
-    ControlDescription d;
-    d.name = name;
-    d.kind = ControlKind::CommandButton;
-    d.parent = u"Menuu"_s;
-    d.left = left;
-    d.top = 0;
-    d.width = width;
-    d.height = 375;
-    d.tabIndex = tabIndex;
-    d.caption = caption;
-    // Only About is reached with Tab; the other panel buttons are meant for
-    // the mouse.
-    d.tabStop = name == u"About"_s;
-    return d;
-}
-
+// frmMain: its own properties, then its controls in stored order, one row
+// each, with only the properties that differ from the runtime's defaults.
+// Positions are twips in the parent's client area; the six buttons of the
+// hidden bar sit inside Menuu. Of the bar's buttons only About takes a Tab
+// stop; the others are meant for the mouse.
 FormDescription describeFrmMain() {
-    FormDescription form;
-    form.name = u"frmMain"_s;
-    form.caption = u"ヨナミト"_s;
-    form.icon = u":/icons/program.xpm"_s;
-    form.clientWidth = 6930;
-    form.clientHeight = 3690;
-    form.width = 7020;
-    form.height = 4065;
-
-    auto& c = form.controls;
-    c.push_back(commonDialog(u"cmnOpen"_s));
-    {
-        ControlDescription d;
-        d.name = u"Menuu"_s;
-        d.kind = ControlKind::PictureBox;
-        d.parent = u"frmMain"_s;
-        d.left = 170;
-        d.top = 3240;
-        d.width = 6570;
-        d.height = 420;
-        d.tabIndex = 4;
-        d.visible = false;
-        d.fixedSingleBorder = true;
-        c.push_back(d);
-    }
-    c.push_back(panelButton(u"About"_s, 5520, 975, 10, u"About"_s));
-    c.push_back(panelButton(u"mnu_Font_N"_s, 4440, 1095, 9, u"NormalFont"_s));
-    {
-        ControlDescription d = panelButton(u"mnu_Font_S"_s, 3360, 1095, 8, u"StyeFont"_s);
-        d.enabled = false;
-        c.push_back(d);
-    }
-    c.push_back(panelButton(u"mnu_Save"_s, 2160, 1095, 7, u"Save"_s));
-    c.push_back(panelButton(u"mnu_Open"_s, 1080, 1095, 6, u"Open"_s));
-    c.push_back(panelButton(u"mnu_New"_s, 0, 1095, 5, u"New"_s));
-    {
-        ControlDescription d;
-        d.name = u"Timer"_s;
-        d.kind = ControlKind::Timer;
-        d.parent = u"frmMain"_s;
-        c.push_back(d);
-    }
-    {
-        ControlDescription d;
-        d.name = u"Tex"_s;
-        d.kind = ControlKind::TextBox;
-        d.parent = u"frmMain"_s;
-        d.left = 170;
-        d.top = 1410;
-        d.width = 6570;
-        d.height = 1815;
-        d.tabIndex = 3;
-        d.multiLine = true;
-        d.verticalScrollBar = true;
-        d.buttonFaceBackground = true;
-        d.font = FontDescription{u"Terminal"_s, 7.5F, 400, kShiftJisCharset};
-        d.text = kInitialReport;
-        c.push_back(d);
-    }
-    {
-        ControlDescription d;
-        d.name = u"ShowSui"_s;
-        d.kind = ControlKind::CommandButton;
-        d.parent = u"frmMain"_s;
-        d.left = 5420;
-        d.top = 1010;
-        d.width = 1320;
-        d.height = 320;
-        d.tabIndex = 2;
-        d.caption = u"詳細(&D)>>"_s;
-        c.push_back(d);
-    }
-    {
-        ControlDescription d;
-        d.name = u"Close"_s;
-        d.kind = ControlKind::CommandButton;
-        d.parent = u"frmMain"_s;
-        d.left = 5420;
-        d.top = 155;
-        d.width = 1320;
-        d.height = 320;
-        d.tabIndex = 1;
-        d.caption = u"閉じる(&C)"_s;
-        d.defaultButton = true;
-        c.push_back(d);
-    }
-    c.push_back(commonDialog(u"cmnSave"_s));
-    {
-        ControlDescription d;
-        d.name = u"label"_s;
-        d.kind = ControlKind::Label;
-        d.parent = u"frmMain"_s;
-        d.left = 900;
-        d.top = 180;
-        d.width = 4095;
-        d.height = 975;
-        d.tabIndex = 0;
-        d.caption = u"ここに文字列が表示されます。"_s;
-        d.font = FontDescription{u"MS UI Gothic"_s, 9.0F, 400, kShiftJisCharset};
-        c.push_back(d);
-    }
-    {
-        ControlDescription d;
-        d.name = u"Ico"_s;
-        d.kind = ControlKind::Image;
-        d.parent = u"frmMain"_s;
-        d.left = 150;
-        d.top = 180;
-        d.width = 480;
-        d.height = 480;
-        d.stretch = true;
-        d.picture = u":/icons/error32.xpm"_s;
-        c.push_back(d);
-    }
-    return form;
+    using enum ControlKind;
+    const QString form = u"frmMain"_s;
+    const QString bar = u"Menuu"_s;
+    const FontDescription terminal{u"Terminal"_s, 7.5F, 400, kShiftJisCharset};
+    const FontDescription uiGothic{u"MS UI Gothic"_s, 9.0F, 400, kShiftJisCharset};
+    // A table reads best one control to a row, so the formatter keeps out.
+    // clang-format off
+    return FormDescription{
+        .name = form, .caption = u"ヨナミト"_s, .icon = u":/icons/program.xpm"_s,
+        .clientWidth = 6930, .clientHeight = 3690, .width = 7020, .height = 4065,
+        .controls = {
+            {.name = u"cmnOpen"_s, .kind = CommonDialog, .parent = form},
+            {.name = u"Menuu"_s, .kind = PictureBox, .parent = form,
+             .left = 170, .top = 3240, .width = 6570, .height = 420, .tabIndex = 4,
+             .visible = false, .fixedSingleBorder = true},
+            {.name = u"About"_s, .kind = CommandButton, .parent = bar,
+             .left = 5520, .top = 0, .width = 975, .height = 375, .tabIndex = 10,
+             .caption = u"About"_s},
+            {.name = u"mnu_Font_N"_s, .kind = CommandButton, .parent = bar,
+             .left = 4440, .top = 0, .width = 1095, .height = 375, .tabIndex = 9,
+             .caption = u"NormalFont"_s, .tabStop = false},
+            {.name = u"mnu_Font_S"_s, .kind = CommandButton, .parent = bar,
+             .left = 3360, .top = 0, .width = 1095, .height = 375, .tabIndex = 8,
+             .caption = u"StyeFont"_s, .enabled = false, .tabStop = false},
+            {.name = u"mnu_Save"_s, .kind = CommandButton, .parent = bar,
+             .left = 2160, .top = 0, .width = 1095, .height = 375, .tabIndex = 7,
+             .caption = u"Save"_s, .tabStop = false},
+            {.name = u"mnu_Open"_s, .kind = CommandButton, .parent = bar,
+             .left = 1080, .top = 0, .width = 1095, .height = 375, .tabIndex = 6,
+             .caption = u"Open"_s, .tabStop = false},
+            {.name = u"mnu_New"_s, .kind = CommandButton, .parent = bar,
+             .left = 0, .top = 0, .width = 1095, .height = 375, .tabIndex = 5,
+             .caption = u"New"_s, .tabStop = false},
+            {.name = u"Timer"_s, .kind = Timer, .parent = form},
+            {.name = u"Tex"_s, .kind = TextBox, .parent = form,
+             .left = 170, .top = 1410, .width = 6570, .height = 1815, .tabIndex = 3,
+             .text = kInitialReport, .multiLine = true, .verticalScrollBar = true,
+             .buttonFaceBackground = true, .font = terminal},
+            {.name = u"ShowSui"_s, .kind = CommandButton, .parent = form,
+             .left = 5420, .top = 1010, .width = 1320, .height = 320, .tabIndex = 2,
+             .caption = u"詳細(&D)>>"_s},
+            {.name = u"Close"_s, .kind = CommandButton, .parent = form,
+             .left = 5420, .top = 155, .width = 1320, .height = 320, .tabIndex = 1,
+             .caption = u"閉じる(&C)"_s, .defaultButton = true},
+            {.name = u"cmnSave"_s, .kind = CommonDialog, .parent = form},
+            {.name = u"label"_s, .kind = Label, .parent = form,
+             .left = 900, .top = 180, .width = 4095, .height = 975, .tabIndex = 0,
+             .caption = u"ここに文字列が表示されます。"_s, .font = uiGothic},
+            {.name = u"Ico"_s, .kind = Image, .parent = form,
+             .left = 150, .top = 180, .width = 480, .height = 480,
+             .stretch = true, .picture = u":/icons/error32.xpm"_s},
+        },
+    };
+    // clang-format on
 }
 
 } // namespace
