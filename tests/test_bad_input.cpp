@@ -4,6 +4,7 @@
 // window keeps answering. The table of outcomes is printed as it runs.
 
 #include "main_window.h"
+#include "test_files.h"
 #include "window/runtime.h"
 #include "window/textfile.h"
 
@@ -28,16 +29,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
+using testfiles::readAll;
+using testfiles::writeAll;
 
 constexpr uid_t kNobody = 65534;
 constexpr gid_t kNoGroup = 65534;

@@ -2,6 +2,7 @@
 // and Save with scripted file dialogs on real files, and the font pair.
 
 #include "main_window.h"
+#include "test_files.h"
 #include "window/runtime.h"
 
 #include <QFile>
@@ -17,15 +18,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+using testfiles::readAll;
 
 void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
+    QVERIFY(testfiles::writeAll(path, bytes));
 }
 
 // Shift-JIS bytes straight from glibc, independent of the program's codec.

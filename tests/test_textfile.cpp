@@ -1,6 +1,7 @@
 // The text-file statements on real files: what bytes a text becomes, what
 // text bytes become, and that a save never harms the file it replaces.
 
+#include "test_files.h"
 #include "window/runtime_error.h"
 #include "window/textfile.h"
 
@@ -50,14 +51,11 @@ QByteArray cp932Of(const QString& text) {
 }
 
 QByteArray readBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    return testfiles::readAll(path);
 }
 
-bool writeBytes(const QString& path, QByteArrayView bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) &&
-           file.write(bytes.data(), bytes.size()) == bytes.size();
+bool writeBytes(const QString& path, const QByteArray& bytes) {
+    return testfiles::writeAll(path, bytes);
 }
 
 QStringList readLines(const QString& path) {

@@ -10,13 +10,8 @@ printf 'ヨナミト テスト\r\n日本語のﾃｷｽﾄ\r\n\r\nlast line\r\n'
 
 # Waits for the program's file dialog and answers it with a path.
 answer_dialog() {
-    local path=$1 dialog=""
-    for _ in $(seq 100); do
-        dialog=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | grep -v "^$APP_WINDOW\$" | head -1 || true)
-        [ -n "$dialog" ] && break
-        sleep 0.1
-    done
-    [ -n "$dialog" ] || fail "no file dialog appeared"
+    local path=$1 dialog
+    dialog=$(wait_other_window)
     sleep 0.5
     # The dialog opens with the focus on its file name field.
     xdotool type --delay 10 "$path"
@@ -55,13 +50,7 @@ echo "ok: a Shift-JIS file opened and saved under a new name is byte-identical"
 
 # About: a box of its own whose title is exactly its own, closed by Enter.
 click_at "$APP_WINDOW" $((13 + 368 + 32)) 230
-box=""
-for _ in $(seq 50); do
-    box=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | grep -v "^$APP_WINDOW\$" | head -1 || true)
-    [ -n "$box" ] && break
-    sleep 0.1
-done
-[ -n "$box" ] || fail "no About box appeared"
+box=$(wait_other_window)
 sleep 0.3
 screenshot "$box" about
 title=$(xprop -id "$box" _NET_WM_NAME | sed 's/^[^"]*"//; s/"$//')

@@ -81,6 +81,21 @@ double_click_at() {
     xdotool mousemove --sync $((ox + x)) $((oy + y)) click --repeat 2 --delay 80 1
 }
 
+# Waits for a second window of the program (a dialog or a message box) and
+# prints its id.
+wait_other_window() {
+    local other=""
+    for _ in $(seq 100); do
+        other=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | grep -v "^$APP_WINDOW\$" | head -1 || true)
+        if [ -n "$other" ]; then
+            echo "$other"
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "no second window appeared"
+}
+
 # Saves a screenshot of the window, frame included.
 screenshot() {
     local window=$1 name=$2 frame
