@@ -214,7 +214,7 @@ void TextBox::setText(const QString& text) {
     for (const QChar c : text) {
         run = (c == u'\r' || c == u'\n') ? 0 : run + 1;
         if (run > kMaxLineLength) {
-            throw RuntimeError(RuntimeError::OutOfMemory, u"メモリが不足しています。"_s);
+            throw RuntimeError(RuntimeError::OutOfMemory);
         }
     }
     edit_->setPlainText(fromCrLf(text));
@@ -236,7 +236,7 @@ float TextBox::fontSize() const {
 
 void TextBox::setFontSize(float points) {
     if (!(points > 0.0F) || points > 2048.0F) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue);
     }
     QFont font = edit_->font();
     font.setPointSizeF(points);
@@ -334,7 +334,7 @@ Twips Image::height() const {
 
 void Image::setWidth(Twips width) {
     if (!(width >= 0.0F) || width > 1.0e6F) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue);
     }
     // Only the width changes: the left edge stays, so the image grows to
     // the right.
@@ -343,7 +343,7 @@ void Image::setWidth(Twips width) {
 
 void Image::setHeight(Twips height) {
     if (!(height >= 0.0F) || height > 1.0e6F) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue);
     }
     view_->resize(view_->width(), toPixels(height));
 }
@@ -366,7 +366,7 @@ int Timer::interval() const {
 
 void Timer::setInterval(int milliseconds) {
     if (milliseconds < 0 || milliseconds > 65535) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue);
     }
     if (milliseconds == 0) {
         timer_->stop();

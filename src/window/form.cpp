@@ -156,7 +156,7 @@ Twips Form::width() const {
 
 void Form::setHeight(Twips height) {
     if (!std::isfinite(height) || height < 0.0F || height > 1.0e6F) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue, u"プロパティの値が不正です。"_s);
+        throw RuntimeError(RuntimeError::InvalidPropertyValue);
     }
     const int clientWidth = toPixels(description_.clientWidth);
     const int clientHeight = std::max(0, toPixels(height - description_.frameHeight()));
@@ -206,12 +206,12 @@ void Form::unload() {
         c->disconnect();
     }
     window_->hide();
-    window_->setProperty("unloaded", true);
+    loaded_ = false;
     emit unloaded();
 }
 
 bool Form::isLoaded() const {
-    return window_ && !window_->property("unloaded").toBool();
+    return loaded_;
 }
 
 QWidget* Form::window() const {

@@ -69,6 +69,7 @@ private:
     QPointer<FormWindow> window_;
     std::vector<std::unique_ptr<Control>> controls_;
     bool shown_ = false;
+    bool loaded_ = true;
 };
 
 } // namespace rt

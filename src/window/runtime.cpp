@@ -120,12 +120,13 @@ void dispatch(const std::function<void()>& handler) noexcept {
     } catch (const RuntimeError& error) {
         defaultHandling(error);
     } catch (const std::bad_alloc&) {
-        defaultHandling(RuntimeError(RuntimeError::OutOfMemory, u"メモリが不足しています。"_s));
+        defaultHandling(RuntimeError(RuntimeError::OutOfMemory));
     } catch (const std::exception& error) {
         // Anything else is a fault of the program itself; it still ends the
         // program the same way rather than tearing through Qt's event loop.
-        defaultHandling(
-            RuntimeError(51, u"内部エラーです。"_s + QString::fromStdString(error.what())));
+        defaultHandling(RuntimeError(RuntimeError::InternalError,
+                                     RuntimeError::standardMessage(RuntimeError::InternalError) +
+                                         QString::fromStdString(error.what())));
     }
 }
 

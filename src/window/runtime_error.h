@@ -24,12 +24,20 @@ public:
         PermissionDenied = 70,
         PathFileAccessError = 75,
         PathNotFound = 76,
+        InternalError = 51,
         InvalidPropertyValue = 380,
         CancelError = 32755,
     };
 
+    // An error with the runtime's own message for its number.
+    explicit RuntimeError(int code) : RuntimeError(code, standardMessage(code)) {}
+
     RuntimeError(int code, const QString& message)
         : std::runtime_error(message.toStdString()), code_(code), message_(message) {}
+
+    // The runtime's message for an error number, as its default report
+    // shows it.
+    static QString standardMessage(int code);
 
     int code() const noexcept { return code_; }
     const QString& message() const noexcept { return message_; }

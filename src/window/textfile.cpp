@@ -45,32 +45,8 @@ constexpr const char kUtf32[] = "UTF-32BE";
 constexpr qsizetype kChunkBytes = qsizetype(1) << 20;
 constexpr std::size_t kDecodeChunkChars = std::size_t(1) << 16;
 
-QString messageFor(int code) {
-    switch (code) {
-    case RuntimeError::OutOfMemory:
-        return QStringLiteral("メモリが不足しています。");
-    case RuntimeError::BadFileName:
-        return QStringLiteral("ファイル名が不正です。");
-    case RuntimeError::FileNotFound:
-        return QStringLiteral("ファイルが見つかりません。");
-    case RuntimeError::DeviceIoError:
-        return QStringLiteral("デバイス I/O エラーです。");
-    case RuntimeError::DiskFull:
-        return QStringLiteral("ディスクの空き容量が不足しています。");
-    case RuntimeError::InputPastEndOfFile:
-        return QStringLiteral("ファイルの終わりを越えて入力しようとしました。");
-    case RuntimeError::PermissionDenied:
-        return QStringLiteral("書き込みできません。");
-    case RuntimeError::PathNotFound:
-        return QStringLiteral("パスが見つかりません。");
-    case RuntimeError::PathFileAccessError:
-    default:
-        return QStringLiteral("パス/ファイル アクセス エラーです。");
-    }
-}
-
 [[noreturn]] void fail(int code) {
-    throw RuntimeError(code, messageFor(code));
+    throw RuntimeError(code);
 }
 
 // Owns one iconv conversion descriptor. A descriptor carries shift state, so
