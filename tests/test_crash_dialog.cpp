@@ -178,14 +178,18 @@ private slots:
     }
 
     void tabFollowsTheTabIndexes() {
-        clickButton(f().ShowSui);
+        // Compact, with the bar shown below the edge, Tab reaches only what
+        // the window shows. Expanded, ShowSui is greyed, so the tour goes
+        // Close, Tex, About; the other buttons of the bar take no Tab stop.
         QTest::mouseClick(f().label.widget(), Qt::LeftButton);
         QVERIFY(f().Menuu.visible());
-        f().Close.button()->setFocus();
-        // ShowSui is greyed now, so the tour goes Close, Tex, About; the
-        // other buttons of the bar take no Tab stop.
-        const QList<QWidget*> expected{f().Tex.edit(), f().About.button(), f().Close.button()};
+        const QList<QWidget*> expected{f().ShowSui.button(), f().Close.button(), f().Tex.edit(),
+                                       f().About.button(), f().Close.button()};
         for (QWidget* next : expected) {
+            if (next == f().Tex.edit()) {
+                clickButton(f().ShowSui);
+                f().Close.button()->setFocus();
+            }
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
         }

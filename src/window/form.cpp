@@ -70,6 +70,12 @@ Form::Form(const FormDescription& description)
     placeControls(description);
     stackControls();
     orderTabs(description);
+    for (const auto& c : controls_) {
+        if (QWidget* w = c->widget(); w != nullptr && w->focusPolicy() != Qt::NoFocus) {
+            focusPolicies_.emplace_back(w, w->focusPolicy());
+        }
+    }
+    limitFocusTo(window_->rect());
 }
 
 Form::~Form() {
@@ -163,6 +169,23 @@ void Form::setHeight(Twips height) {
     // A fixed size both keeps the user from resizing the window and tells
     // the window manager to offer no maximize button. The top edge stays.
     window_->setFixedSize(clientWidth, clientHeight);
+    // At a fractional scale Qt asks the window manager for sizes in steps
+    // of two device pixels from a base of zero, which would round an odd
+    // width or height down by one. A base size equal to the fixed size
+    // leaves exactly that size.
+    window_->setBaseSize(clientWidth, clientHeight);
+    limitFocusTo(QRect(0, 0, clientWidth, clientHeight));
+}
+
+void Form::limitFocusTo(const QRect& clientArea) {
+    // What the window's edge cuts off can be neither seen nor clicked, so
+    // the keyboard must not reach it either: typing would change it unseen.
+    for (const auto& [widget, policy] : focusPolicies_) {
+        if (widget != nullptr) {
+            const QRect onWindow(widget->mapTo(window_, QPoint(0, 0)), widget->size());
+            widget->setFocusPolicy(clientArea.intersects(onWindow) ? policy : Qt::NoFocus);
+        }
+    }
 }
 
 void Form::load() {

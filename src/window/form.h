@@ -8,8 +8,10 @@
 
 #include <memory>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
+class QRect;
 class QWidget;
 
 namespace rt {
@@ -64,10 +66,14 @@ private:
     void placeControls(const FormDescription& description);
     void stackControls();
     void orderTabs(const FormDescription& description) const;
+    // Takes the focus from every control outside the client area and gives
+    // the others back the focus they take by their description.
+    void limitFocusTo(const QRect& clientArea);
 
     FormDescription description_;
     QPointer<FormWindow> window_;
     std::vector<std::unique_ptr<Control>> controls_;
+    std::vector<std::pair<QPointer<QWidget>, Qt::FocusPolicy>> focusPolicies_;
     bool shown_ = false;
     bool loaded_ = true;
 };
