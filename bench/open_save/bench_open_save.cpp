@@ -10,9 +10,10 @@
 // - the program: yonamito's window with the Open and Save commands answered
 //   by scripted dialogs. It times each command, the time from Open to the
 //   first paint of the text box that shows the file, the time from Open to
-//   the moment a key sent through the X server at that paint reaches the
-//   text box (the window answers input), and, for a few keystrokes sent the
-//   same way, the time to the end of the text box's next paint. An Open that
+//   the moment the text box acts on a key sent through the X server at that
+//   paint (the window answers input), and, for a few keystrokes sent the
+//   same way, the time to the end of the text box's first paint after it
+//   changed its text. An Open that
 //   leaves the text box without the file, or that shows an error, is a
 //   failure and is never timed as a success.
 // - the floor: read the bytes, decode them once, setPlainText on a plain
