@@ -13,9 +13,8 @@
 //   the moment the text box acts on a key sent through the X server at that
 //   paint (the window answers input), and, for a few keystrokes sent the
 //   same way, the time to the end of the text box's first paint after it
-//   changed its text. An Open that
-//   leaves the text box without the file, or that shows an error, is a
-//   failure and is never timed as a success.
+//   changed its text. An Open that leaves the text box without the file, or
+//   that shows an error, is a failure and is never timed as a success.
 // - the floor: read the bytes, decode them once, setPlainText on a plain
 //   QPlainTextEdit of the text box's size and font, take the text back,
 //   encode it once (with the file's line ends) and write it.
