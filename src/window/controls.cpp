@@ -176,7 +176,7 @@ QWidget* Label::widget() const {
 // ---------------------------------------------------------------- TextBox
 
 TextBox::TextBox(const ControlDescription& d, QWidget* parent) : Control(d) {
-    edit_ = new QPlainTextEdit(parent);
+    edit_ = new TextBoxEdit(parent);
     edit_->setObjectName(d.name);
     edit_->setGeometry(pixelGeometry(d));
     edit_->setVerticalScrollBarPolicy(d.verticalScrollBar ? Qt::ScrollBarAlwaysOn
@@ -199,25 +199,11 @@ TextBox::TextBox(const ControlDescription& d, QWidget* parent) : Control(d) {
 }
 
 QString TextBox::text() const {
-    // toPlainText() would turn no-break spaces into plain spaces and line
-    // separators into line feeds; the raw text keeps every character.
-    return toCrLf(edit_->document()->toRawText());
+    return edit_->text();
 }
 
 void TextBox::setText(const QString& text) {
-    // Qt lays a line out as one piece, and wrapping a line without break
-    // opportunities takes time that grows with the square of its length:
-    // a few megabytes on one line would freeze the window for minutes. A
-    // text with such a line is refused the way an oversized text always
-    // was, before anything changes.
-    qsizetype run = 0;
-    for (const QChar c : text) {
-        run = (c == u'\r' || c == u'\n') ? 0 : run + 1;
-        if (run > kMaxLineLength) {
-            throw RuntimeError(RuntimeError::OutOfMemory);
-        }
-    }
-    edit_->setPlainText(fromCrLf(text));
+    edit_->setText(text);
 }
 
 QString TextBox::fontName() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "window/form_description.h"
+#include "window/text_box_edit.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -63,9 +64,6 @@ private:
 class TextBox : public Control {
     Q_OBJECT
 public:
-    // The longest line, in UTF-16 units, that setText() accepts.
-    static constexpr qsizetype kMaxLineLength = qsizetype(64) * 1024;
-
     TextBox(const ControlDescription& description, QWidget* parent);
     QString text() const;
     void setText(const QString& text);
@@ -77,7 +75,7 @@ public:
     QWidget* widget() const override;
 
 private:
-    QPointer<QPlainTextEdit> edit_;
+    QPointer<TextBoxEdit> edit_;
 };
 
 class CommandButton : public Control {

@@ -1,0 +1,615 @@
+#include "window/text_box_edit.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPlainTextDocumentLayout>
+#include <QStyleHints>
+#include <QTextBlock>
+#include <QTextBoundaryFinder>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace rt {
+
+namespace {
+
+// Set in the block format of a block that continues the line of the block
+// before it, and in the character format of the break in front of it. The
+// block format is a quick first test; the break decides, since a block
+// that the user starts inside a continuation copies its block format but
+// not the format of the break that the user typed.
+constexpr int kContinuation = QTextFormat::UserProperty + 1;
+
+// A fill that takes longer than this shows the busy cursor and lets the
+// window repaint every kRepaintIntervalMs.
+constexpr qint64 kBusyAfterMs = 300;
+constexpr qint64 kRepaintIntervalMs = 40;
+// Characters of short lines that a fill inserts at one go.
+constexpr qsizetype kRunLength = qsizetype(64) * 1024;
+
+const QTextBlockFormat& continuationBlockFormat() {
+    static const QTextBlockFormat format = [] {
+        QTextBlockFormat f;
+        f.setProperty(kContinuation, true);
+        return f;
+    }();
+    return format;
+}
+
+const QTextCharFormat& continuationBreakFormat() {
+    static const QTextCharFormat format = [] {
+        QTextCharFormat f;
+        f.setProperty(kContinuation, true);
+        return f;
+    }();
+    return format;
+}
+
+bool continuesLine(const QTextBlock& block) {
+    return block.isValid() && block.blockFormat().hasProperty(kContinuation) &&
+           block.charFormat().hasProperty(kContinuation);
+}
+
+// The characters that QTextCursor::insertText() turns into a paragraph
+// break (the last two are Qt's frame markers).
+bool isLineBreak(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xFDD0) ||
+           c == QChar(0xFDD1);
+}
+
+// Where to cut a long line near `target`: where the line may wrap if there
+// is such a place shortly before, else between two graphemes, and never
+// inside a surrogate pair. A cut where the line may wrap looks like an
+// ordinary wrap on screen.
+qsizetype cutNear(QStringView line, qsizetype target) {
+    constexpr qsizetype kLookBack = 128;
+    constexpr qsizetype kContext = 32;
+    const qsizetype from = std::max<qsizetype>(0, target - kLookBack - kContext);
+    const qsizetype to = std::min(line.size(), target + kContext);
+    const QStringView window = line.sliced(from, to - from);
+    for (const auto type : {QTextBoundaryFinder::Line, QTextBoundaryFinder::Grapheme}) {
+        QTextBoundaryFinder finder(type, window.data(), window.size());
+        finder.setPosition(target - from);
+        const qsizetype at =
+            finder.isAtBoundary() ? finder.position() : finder.toPreviousBoundary();
+        if (at >= 0 && from + at >= target - kLookBack) {
+            return from + at;
+        }
+    }
+    return line[target - 1].isHighSurrogate() && line[target].isLowSurrogate() ? target - 1
+                                                                               : target;
+}
+
+// The places where a line is cut into pieces short enough for a block.
+std::vector<qsizetype> cutsFor(QStringView line) {
+    std::vector<qsizetype> cuts;
+    qsizetype start = 0;
+    while (line.size() - start > TextBoxEdit::kMaxBlockLength) {
+        start = cutNear(line, start + TextBoxEdit::kPieceLength);
+        cuts.push_back(start);
+    }
+    return cuts;
+}
+
+QString view(const QChar* data, qsizetype size) {
+    // The document copies what it is given; no need to copy it first.
+    return QString::fromRawData(data, size);
+}
+
+// Inserts a text at the cursor, lines that are too long in pieces, as one
+// edit: the text box lays out no block before all are in. `pace` runs
+// between steps and may end the edit for a moment.
+template <class Pace> void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace) {
+    const QTextCharFormat plain;
+    const QChar* const data = text.constData();
+    const qsizetype size = text.size();
+    cursor.beginEditBlock();
+    qsizetype runStart = 0;
+    const auto insertRun = [&](qsizetype end) {
+        if (end > runStart) {
+            cursor.insertText(view(data + runStart, end - runStart), plain);
+            pace(cursor);
+        }
+        runStart = end;
+    };
+    qsizetype lineStart = 0;
+    for (;;) {
+        const qsizetype lineEnd = std::find_if(data + lineStart, data + size, isLineBreak) - data;
+        qsizetype breakLength = 0;
+        if (lineEnd < size) {
+            breakLength =
+                data[lineEnd] == u'\r' && lineEnd + 1 < size && data[lineEnd + 1] == u'\n' ? 2 : 1;
+        }
+        if (lineEnd - lineStart > TextBoxEdit::kMaxBlockLength) {
+            insertRun(lineStart);
+            const QStringView line(data + lineStart, lineEnd - lineStart);
+            qsizetype pieceStart = 0;
+            for (const qsizetype cut : cutsFor(line)) {
+                cursor.insertText(view(line.data() + pieceStart, cut - pieceStart), plain);
+                cursor.insertBlock(continuationBlockFormat(), continuationBreakFormat());
+                pieceStart = cut;
+                pace(cursor);
+            }
+            cursor.insertText(view(line.data() + pieceStart, line.size() - pieceStart), plain);
+            if (breakLength > 0) {
+                cursor.insertBlock(QTextBlockFormat(), plain);
+            }
+            runStart = lineEnd + breakLength;
+            pace(cursor);
+        } else if (lineEnd + breakLength - runStart >= kRunLength) {
+            insertRun(lineEnd + breakLength);
+        }
+        if (breakLength == 0) {
+            break;
+        }
+        lineStart = lineEnd + breakLength;
+    }
+    insertRun(size);
+    cursor.endEditBlock();
+}
+
+// Brings the blocks around positions from..to into shape: a block longer
+// than kMaxBlockLength is cut into pieces, and a continuation next to an
+// empty block is joined to it, so that no empty line shows where the text
+// has none. `change` runs before the first change.
+template <class Change> void reshape(QTextDocument* doc, int from, int to, Change&& change) {
+    const int end = doc->characterCount() - 1;
+    QTextBlock block = doc->findBlock(std::clamp(from, 0, end));
+    if (block.previous().isValid()) {
+        block = block.previous();
+    }
+    const QTextBlock after = doc->findBlock(std::clamp(to, 0, end)).next();
+    // Follows the edits made here.
+    QTextCursor stop(doc);
+    stop.setPosition(after.isValid() ? after.position() : end);
+    QTextCursor edit(doc);
+    while (block.isValid() && block.position() <= stop.position()) {
+        if (continuesLine(block) && (block.length() == 1 || block.previous().length() == 1)) {
+            change();
+            const int at = block.position() - 1;
+            edit.setPosition(at);
+            edit.setPosition(at + 1, QTextCursor::KeepAnchor);
+            edit.removeSelectedText();
+            block = doc->findBlock(at);
+            continue;
+        }
+        if (block.length() - 1 > TextBoxEdit::kMaxBlockLength) {
+            change();
+            const int start = block.position();
+            const QString text = block.text();
+            const std::vector<qsizetype> cuts = cutsFor(text);
+            for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
+                edit.setPosition(start + static_cast<int>(*cut));
+                edit.insertBlock(continuationBlockFormat(), continuationBreakFormat());
+            }
+            block = doc->findBlock(start + static_cast<int>(text.size() + qsizetype(cuts.size())));
+        }
+        block = block.next();
+    }
+}
+
+// The text of the document from position `from` on, given as Qt returns it
+// (U+2029 between blocks), with the lines joined by `lineBreak` and the
+// pieces of a long line joined by nothing.
+QString joined(const QTextDocument& doc, const QString& raw, int from, QStringView lineBreak) {
+    // Block formats that mark a continuation; most documents have none.
+    const QList<QTextFormat> formats = doc.allFormats();
+    std::vector<bool> marked(formats.size());
+    bool anyMarked = false;
+    for (qsizetype i = 0; i < formats.size(); ++i) {
+        marked[i] = formats[i].isBlockFormat() && formats[i].hasProperty(kContinuation);
+        anyMarked = anyMarked || marked[i];
+    }
+    std::vector<qsizetype> joins; // positions in `raw` of breaks that join pieces
+    if (anyMarked) {
+        const int to = from + static_cast<int>(raw.size());
+        for (QTextBlock b = doc.findBlock(from).next(); b.isValid() && b.position() <= to;
+             b = b.next()) {
+            if (marked[b.blockFormatIndex()] && b.charFormat().hasProperty(kContinuation)) {
+                joins.push_back(b.position() - 1 - from);
+            }
+        }
+    }
+    const qsizetype breaks =
+        std::count(raw.cbegin(), raw.cend(), QChar(QChar::ParagraphSeparator)) -
+        qsizetype(joins.size());
+    QString out(raw.size() - qsizetype(joins.size()) + breaks * (lineBreak.size() - 1),
+                Qt::Uninitialized);
+    QChar* o = out.data();
+    const QChar* const in = raw.constData();
+    auto join = joins.cbegin();
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (in[i] != QChar::ParagraphSeparator) {
+            *o++ = in[i];
+        } else if (join != joins.cend() && *join == i) {
+            ++join;
+        } else {
+            o = std::copy(lineBreak.cbegin(), lineBreak.cend(), o);
+        }
+    }
+    return out;
+}
+
+// Lets the window repaint under the busy cursor while a long fill runs.
+// Only paint and window events get through: input and timers wait, so no
+// handler runs inside the one that fills the text box.
+class FillPace {
+public:
+    FillPace() { clock_.start(); }
+    FillPace(const FillPace&) = delete;
+    FillPace& operator=(const FillPace&) = delete;
+    ~FillPace() {
+        if (busy_) {
+            QGuiApplication::restoreOverrideCursor();
+        }
+    }
+
+    void operator()(QTextCursor& cursor) {
+        const qint64 now = clock_.elapsed();
+        if (now < kBusyAfterMs || now - lastRepaint_ < kRepaintIntervalMs) {
+            return;
+        }
+        if (!busy_) {
+            QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+            busy_ = true;
+        }
+        lastRepaint_ = now;
+        cursor.endEditBlock();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::ExcludeSocketNotifiers |
+                                        QEventLoop::X11ExcludeTimers);
+        cursor.beginEditBlock();
+    }
+
+private:
+    QElapsedTimer clock_;
+    qint64 lastRepaint_ = 0;
+    bool busy_ = false;
+};
+
+enum class Edit {
+    None,
+    DeleteBack,
+    DeleteForward,
+    DeleteWordBack,
+    DeleteWordForward,
+    DeleteToEnd,
+    Break,
+    Type
+};
+
+// The edits whose keys QWidgetTextControl handles itself, in its order.
+Edit editFor(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Backspace && !(event->modifiers() & ~Qt::ShiftModifier)) {
+        return Edit::DeleteBack;
+    }
+    if (event->matches(QKeySequence::InsertParagraphSeparator)) {
+        return Edit::Break;
+    }
+    if (event->matches(QKeySequence::Delete)) {
+        return Edit::DeleteForward;
+    }
+    if (event->matches(QKeySequence::Backspace)) {
+        return Edit::DeleteBack;
+    }
+    if (event->matches(QKeySequence::DeleteEndOfWord)) {
+        return Edit::DeleteWordForward;
+    }
+    if (event->matches(QKeySequence::DeleteStartOfWord)) {
+        return Edit::DeleteWordBack;
+    }
+    if (event->matches(QKeySequence::DeleteEndOfLine)) {
+        return Edit::DeleteToEnd;
+    }
+    const QString text = event->text();
+    const bool command =
+        event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (!text.isEmpty() && !command && (text[0].isPrint() || text[0].isSurrogate())) {
+        return Edit::Type;
+    }
+    return Edit::None;
+}
+
+bool isSideStep(QKeyEvent* event) {
+    for (const auto key : {QKeySequence::MoveToNextChar, QKeySequence::MoveToPreviousChar,
+                           QKeySequence::SelectNextChar, QKeySequence::SelectPreviousChar,
+                           QKeySequence::MoveToNextWord, QKeySequence::MoveToPreviousWord,
+                           QKeySequence::SelectNextWord, QKeySequence::SelectPreviousWord}) {
+        if (event->matches(key)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// If the cursor stands where a long line is cut, joins the two pieces, so
+// that an edit there acts on the text on both sides as on one line.
+void joinAt(QTextCursor& cursor) {
+    const QTextBlock block = cursor.block();
+    int at = -1;
+    if (cursor.position() == block.position() && continuesLine(block)) {
+        at = block.position() - 1;
+    } else if (cursor.atBlockEnd() && continuesLine(block.next())) {
+        at = cursor.position();
+    }
+    if (at >= 0) {
+        QTextCursor join(cursor.document());
+        join.setPosition(at);
+        join.setPosition(at + 1, QTextCursor::KeepAnchor);
+        join.removeSelectedText();
+    }
+}
+
+// True when an edit at the cursor may reach across the place where a long
+// line is cut.
+bool nearCut(const QTextCursor& cursor) {
+    const QTextDocument* doc = cursor.document();
+    const QTextBlock first = doc->findBlock(cursor.selectionStart());
+    const QTextBlock last = doc->findBlock(cursor.selectionEnd());
+    if (!cursor.hasSelection()) {
+        return (cursor.position() == first.position() && continuesLine(first)) ||
+               (cursor.atBlockEnd() && continuesLine(first.next()));
+    }
+    return continuesLine(first) || continuesLine(last) || continuesLine(last.next());
+}
+
+} // namespace
+
+TextBoxEdit::TextBoxEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    // Every document of the text box is its own, built alike.
+    setDocument(newDocument());
+}
+
+QTextDocument* TextBoxEdit::newDocument() {
+    const QTextDocument* current = document();
+    auto* doc = new QTextDocument(this);
+    doc->setDefaultFont(font());
+    doc->setDefaultTextOption(current->defaultTextOption());
+    doc->setDocumentMargin(current->documentMargin());
+    doc->setUseDesignMetrics(current->useDesignMetrics());
+    auto* layout = new QPlainTextDocumentLayout(doc);
+    if (const auto* currentLayout =
+            qobject_cast<const QPlainTextDocumentLayout*>(current->documentLayout())) {
+        layout->setCursorWidth(currentLayout->cursorWidth());
+    }
+    doc->setDocumentLayout(layout);
+    connect(doc, &QTextDocument::contentsChange, this, &TextBoxEdit::tidyLater);
+    return doc;
+}
+
+QString TextBoxEdit::text() const {
+    return joined(*document(), document()->toRawText(), 0, u"\r\n");
+}
+
+void TextBoxEdit::setText(const QString& text) {
+    QTextDocument* const old = document();
+    QTextDocument* const doc = newDocument();
+    // The new document goes in empty: Qt gives every block of a document
+    // that a view takes over a layout object of its own, hundreds of bytes
+    // each, where a document filled in place gets them only as they show.
+    // Until it is full the old text stays on screen.
+    const bool updates = updatesEnabled();
+    if (updates) {
+        setUpdatesEnabled(false);
+    }
+    tidyPending_ = false;
+    shaping_ = true;
+    setDocument(doc);
+    doc->setUndoRedoEnabled(false);
+    try {
+        FillPace pace;
+        QTextCursor cursor(doc);
+        insertLines(cursor, text, pace);
+    } catch (...) {
+        setDocument(old);
+        delete doc;
+        shaping_ = false;
+        if (updates) {
+            setUpdatesEnabled(true);
+        }
+        throw;
+    }
+    doc->setUndoRedoEnabled(true);
+    shaping_ = false;
+    if (updates) {
+        setUpdatesEnabled(true);
+    }
+    delete old;
+}
+
+QMimeData* TextBoxEdit::createMimeDataFromSelection() const {
+    const QTextCursor cursor = textCursor();
+    auto* mime = new QMimeData;
+    mime->setText(joined(*document(), cursor.selectedText(), cursor.selectionStart(), u"\n"));
+    return mime;
+}
+
+void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
+    if (isReadOnly() || source == nullptr || !source->hasText()) {
+        return;
+    }
+    const QString text = source->text();
+    QTextCursor cursor = textCursor();
+    shaping_ = true;
+    cursor.beginEditBlock();
+    cursor.removeSelectedText();
+    const int from = cursor.position();
+    insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
+    reshape(document(), from, cursor.position(), [] {});
+    cursor.endEditBlock();
+    shaping_ = false;
+    setTextCursor(cursor);
+}
+
+void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
+    // Text typed at the start of an empty block would take the format of
+    // the break in front of it, and must not take a continuation's mark.
+    if (textCursor().charFormat().hasProperty(kContinuation)) {
+        setCurrentCharFormat(QTextCharFormat());
+    }
+    if (!isReadOnly() && editKeyPressed(event)) {
+        return;
+    }
+    const int before = textCursor().position();
+    QPlainTextEdit::keyPressEvent(event);
+    // Where a long line is cut, the one place in the text has two cursor
+    // positions, the end of one piece and the start of the next; a step
+    // from one to the other is no step in the text, so it goes on.
+    const int after = textCursor().position();
+    if (isSideStep(event) && std::abs(after - before) == 1) {
+        const QTextBlock block = document()->findBlock(std::max(before, after));
+        if (block.position() == std::max(before, after) && continuesLine(block)) {
+            QPlainTextEdit::keyPressEvent(event);
+        }
+    }
+}
+
+bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
+    const Edit edit = editFor(event);
+    QTextCursor cursor = textCursor();
+    const bool nearLimit =
+        edit == Edit::Type && cursor.block().length() + event->text().size() > kMaxBlockLength;
+    if (edit == Edit::None || (!nearLimit && !nearCut(cursor))) {
+        return false;
+    }
+    // The edit, the joining and the cutting of pieces make one undo step,
+    // as the edit alone would in a text without cuts.
+    shaping_ = true;
+    cursor.beginEditBlock();
+    if (edit != Edit::Type && !cursor.hasSelection()) {
+        joinAt(cursor);
+    }
+    switch (edit) {
+    case Edit::DeleteBack:
+        cursor.deletePreviousChar();
+        break;
+    case Edit::DeleteForward:
+        cursor.deleteChar();
+        break;
+    case Edit::DeleteWordBack:
+    case Edit::DeleteWordForward:
+        if (!cursor.hasSelection()) {
+            cursor.movePosition(edit == Edit::DeleteWordBack ? QTextCursor::PreviousWord
+                                                             : QTextCursor::NextWord,
+                                QTextCursor::KeepAnchor);
+        }
+        cursor.removeSelectedText();
+        break;
+    case Edit::DeleteToEnd: {
+        // To the end of the line, not just of its piece.
+        QTextBlock last = cursor.block();
+        while (continuesLine(last.next())) {
+            last = last.next();
+        }
+        cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        break;
+    }
+    case Edit::Break:
+        cursor.insertBlock();
+        break;
+    case Edit::Type:
+        if (overwriteMode() && !cursor.hasSelection() && !cursor.atBlockEnd()) {
+            cursor.deleteChar();
+        }
+        cursor.insertText(event->text());
+        break;
+    case Edit::None:
+        break;
+    }
+    reshape(document(), cursor.position(), cursor.position(), [] {});
+    cursor.endEditBlock();
+    shaping_ = false;
+    setTextCursor(cursor);
+    event->accept();
+    return true;
+}
+
+void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
+    QPlainTextEdit::mouseDoubleClickEvent(event);
+    sinceDoubleClick_.start();
+    doubleClickAt_ = event->position().toPoint();
+}
+
+void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
+    const bool tripleClick =
+        event->button() == Qt::LeftButton && sinceDoubleClick_.isValid() &&
+        sinceDoubleClick_.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval() &&
+        (event->position().toPoint() - doubleClickAt_).manhattanLength() <
+            QApplication::startDragDistance();
+    sinceDoubleClick_.invalidate();
+    QPlainTextEdit::mousePressEvent(event);
+    QTextCursor cursor = textCursor();
+    if (!tripleClick || !cursor.hasSelection()) {
+        return;
+    }
+    // A triple click selects a line: all of it, not one piece.
+    QTextBlock first = document()->findBlock(cursor.selectionStart());
+    QTextBlock last = first;
+    while (continuesLine(first)) {
+        first = first.previous();
+    }
+    while (continuesLine(last.next())) {
+        last = last.next();
+    }
+    const int end = std::min(last.position() + last.length(), document()->characterCount() - 1);
+    if (first.position() != cursor.selectionStart() || end != cursor.selectionEnd()) {
+        cursor.setPosition(first.position());
+        cursor.setPosition(end, QTextCursor::KeepAnchor);
+        setTextCursor(cursor);
+    }
+}
+
+void TextBoxEdit::tidyLater(int from, int removed, int added) {
+    if (shaping_) {
+        return;
+    }
+    if (!tidyPending_) {
+        tidyPending_ = true;
+        dirtyFrom_ = from;
+        dirtyTo_ = from + added;
+        QMetaObject::invokeMethod(this, &TextBoxEdit::tidy, Qt::QueuedConnection);
+        return;
+    }
+    if (dirtyTo_ > from) {
+        dirtyTo_ = std::max(from, dirtyTo_ + added - removed);
+    }
+    dirtyFrom_ = std::min(dirtyFrom_, from);
+    dirtyTo_ = std::max(dirtyTo_, from + added);
+}
+
+void TextBoxEdit::tidy() {
+    if (!tidyPending_) {
+        return;
+    }
+    tidyPending_ = false;
+    QTextDocument* doc = document();
+    // After an undo the text is back in a shape it had before; reshaping it
+    // now would throw the redo steps away.
+    if (doc->availableRedoSteps() > 0) {
+        return;
+    }
+    QTextCursor group(doc);
+    bool open = false;
+    shaping_ = true;
+    reshape(doc, dirtyFrom_, dirtyTo_, [&] {
+        if (!open) {
+            group.joinPreviousEditBlock();
+            open = true;
+        }
+    });
+    if (open) {
+        group.endEditBlock();
+    }
+    shaping_ = false;
+}
+
+} // namespace rt

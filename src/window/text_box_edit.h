@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QPoint>
+#include <QString>
+
+class QMimeData;
+class QTextCursor;
+
+namespace rt {
+
+// The editor inside a text box: Qt's plain-text editor, with the input
+// methods, accessibility and clipboard of the desktop, holding the text in
+// a shape Qt can lay out fast.
+//
+// Qt lays each paragraph of a document out as one piece and again after
+// every keystroke in it; wrapping a paragraph with no break opportunity
+// takes time that grows with the square of its length. So a line longer
+// than kMaxBlockLength is held in several blocks of about kPieceLength,
+// each after the first marked as continuing the line of its predecessor
+// (the mark is the character format of the break in front of it, which
+// nothing the user types can copy). text(), copy, cut and drag join such
+// blocks without a line break, and editing keeps every block short and
+// every mark right, so that only the speed shows the difference.
+class TextBoxEdit : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    static constexpr int kMaxBlockLength = 8192;
+    static constexpr int kPieceLength = 4096;
+
+    explicit TextBoxEdit(QWidget* parent);
+
+    // The whole text, with CR LF between lines.
+    QString text() const;
+    // Replaces the text and clears the undo history. CR LF, LF, CR and
+    // U+2029 each end a line. Filling a large text keeps the window
+    // repainting under the busy cursor once it takes longer than a moment;
+    // user input and timers wait until it is done.
+    void setText(const QString& text);
+
+protected:
+    QMimeData* createMimeDataFromSelection() const override;
+    void insertFromMimeData(const QMimeData* source) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    QTextDocument* newDocument();
+    bool editKeyPressed(QKeyEvent* event);
+    void tidyLater(int from, int removed, int added);
+    void tidy();
+
+    // True while the text box itself reshapes or fills the document, whose
+    // changes need no tidying afterwards.
+    bool shaping_ = false;
+    bool tidyPending_ = false;
+    int dirtyFrom_ = 0;
+    int dirtyTo_ = 0;
+    QElapsedTimer sinceDoubleClick_;
+    QPoint doubleClickAt_;
+};
+
+} // namespace rt
