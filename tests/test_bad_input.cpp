@@ -177,9 +177,6 @@ private slots:
             binary[i] = '\0';
         }
         QTest::addRow("binary, random bytes and NULs") << binary << QString();
-        QTest::addRow("longest line the text box takes")
-            << QByteArray(rt::TextBox::kMaxLineLength, 'x') + "\r\n" + QByteArray(10, 'y')
-            << QString();
         QTest::addRow("lone CR") << QByteArray("a\rb\r") << u"a\r\nb"_s;
         QTest::addRow("UTF-8 BOM, then invalid bytes")
             << QByteArray("\xEF\xBB\xBFok\xFF\xFE\r\n") << u"ok\uFFFD\uFFFD"_s;
