@@ -6,12 +6,20 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <optional>
+
+#include <langinfo.h>
 
 namespace rt {
 
@@ -102,6 +110,26 @@ void setFace(QFont& font, const QString& face) {
     font.setStretch(stretch);
 }
 
+void useUtf8Characters() {
+    if (std::setlocale(LC_ALL, "") != nullptr && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
+        return;
+    }
+    // Only the character set changes; messages, numbers and dates keep the
+    // user's language. LC_ALL would override LC_CTYPE, so its value moves to
+    // LANG, which every other category falls back to.
+    if (const char* all = std::getenv("LC_ALL"); all != nullptr && *all != '\0') {
+        setenv("LANG", all, 1);
+        unsetenv("LC_ALL");
+    }
+    // C.UTF-8 comes with the C library itself, unlike every named locale.
+    setenv("LC_CTYPE", "C.UTF-8", 1);
+    // A language whose locale is not installed makes the whole call fail;
+    // the character set must switch all the same.
+    if (std::setlocale(LC_ALL, "") == nullptr) {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+    }
+}
+
 void setUpApplication(const VersionRecord& record) {
     QCoreApplication::setApplicationName(record.internalName);
     QCoreApplication::setApplicationVersion(record.version);
@@ -111,6 +139,13 @@ void setUpApplication(const VersionRecord& record) {
     productName() = record.productName;
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(record.desktopFileName);
+    // Qt's own dialogs and buttons speak the desktop's language, as the
+    // system's dialogs do; the program's own texts are never translated.
+    auto* qtTexts = new QTranslator(QCoreApplication::instance());
+    if (qtTexts->load(QLocale::system(), u"qtbase"_s, u"_"_s,
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(qtTexts);
+    }
     mapWindowsFonts();
 }
 

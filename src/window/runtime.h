@@ -23,8 +23,14 @@ struct VersionRecord {
     QString desktopFileName; // The desktop entry's id, without ".desktop".
 };
 
-// Sets up the application before any window: its names and version, and
-// the mapping of the description's Windows font faces to installed faces.
+// Gives the process a UTF-8 character set when its environment names none,
+// so that titles, file names and texts cross to the system unchanged. Must
+// run before the application object exists, which reads the locale once.
+void useUtf8Characters();
+
+// Sets up the application before any window: its names and version, Qt's
+// own translations for the desktop's language, and the mapping of the
+// description's Windows font faces to installed faces.
 void setUpApplication(const VersionRecord& record);
 
 // Substitutes installed faces for the Windows faces that the window's

@@ -4,24 +4,34 @@
 . "$(dirname "$0")/lib.sh"
 start_display
 
-# Compact, then expanded by a real click on Details, then Close.
-start_app
-expect_eq "$(client_size "$APP_WINDOW")" "462 92" "compact client size"
-hints=$(xprop -id "$APP_WINDOW" WM_NORMAL_HINTS)
-grep -q "minimum size: 462 by 92" <<<"$hints" || fail "no fixed minimum size: $hints"
-grep -q "maximum size: 462 by 92" <<<"$hints" || fail "no fixed maximum size: $hints"
-screenshot "$APP_WINDOW" compact
-# Details sits at 5420,1010 twips, 1320 by 320: its centre is 405,78 px.
-click_at "$APP_WINDOW" 405 78
-sleep 0.3
-expect_eq "$(client_size "$APP_WINDOW")" "462 246" "expanded client size"
-grep -q "maximum size: 462 by 246" <<<"$(xprop -id "$APP_WINDOW" WM_NORMAL_HINTS)" ||
-    fail "expanded window is not fixed-size"
-screenshot "$APP_WINDOW" expanded
-# Close sits at 5420,155 twips: its centre is 405,21 px.
-click_at "$APP_WINDOW" 405 21
-wait_exit "$APP_PID"
-expect_eq "$APP_STATUS" 0 "exit status after Close"
+# Compact, then expanded by a real click on Details, then Close, at every
+# scale: both client sizes are exact to the device pixel and the width never
+# changes. The program starts with no locale at all; its title must still
+# reach the window manager intact, in the legacy property too.
+#
+# Device pixels of a length in pixels at the current scale, rounded.
+px() { awk -v s="$scale" -v n="$1" 'BEGIN { printf "%d", n * s + 0.5 }'; }
+for scale in 1 1.25 1.5 1.75 2; do
+    start_app -u LANG -u LC_ALL -u LC_CTYPE QT_SCALE_FACTOR="$scale"
+    expect_eq "$(client_size "$APP_WINDOW")" "$(px 462) $(px 92)" "compact client size at $scale"
+    if [ "$scale" = 1 ]; then
+        titles=$(xprop -id "$APP_WINDOW" WM_NAME _NET_WM_NAME | sed 's/^[^"]*"//; s/"$//' | sort -u)
+        expect_eq "$titles" "ヨナミト" "WM_NAME and _NET_WM_NAME without a locale"
+        hints=$(xprop -id "$APP_WINDOW" WM_NORMAL_HINTS)
+        grep -q "minimum size: 462 by 92" <<<"$hints" || fail "no fixed minimum size: $hints"
+        grep -q "maximum size: 462 by 92" <<<"$hints" || fail "no fixed maximum size: $hints"
+    fi
+    screenshot "$APP_WINDOW" "compact-$scale"
+    # Details sits at 5420,1010 twips, 1320 by 320: its centre is 405,78 px.
+    click_at "$APP_WINDOW" "$(px 405)" "$(px 78)"
+    sleep 0.3
+    expect_eq "$(client_size "$APP_WINDOW")" "$(px 462) $(px 246)" "expanded client size at $scale"
+    screenshot "$APP_WINDOW" "expanded-$scale"
+    # Close sits at 5420,155 twips: its centre is 405,21 px.
+    click_at "$APP_WINDOW" "$(px 405)" "$(px 21)"
+    wait_exit "$APP_PID"
+    expect_eq "$APP_STATUS" 0 "exit status after Close"
+done
 
 # The title bar's close box (the window manager's close) ends it too.
 start_app

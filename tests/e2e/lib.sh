@@ -3,6 +3,9 @@
 # look at its window. Sourced by each test; needs YONAMITO and ARTIFACTS.
 
 set -euo pipefail
+# xprop prints and xdotool matches Japanese titles only in a UTF-8 locale,
+# which a fresh machine does not set; the program inherits it too.
+export LC_ALL=C.UTF-8
 
 : "${YONAMITO:?path of the yonamito executable}"
 : "${ARTIFACTS:?folder for screenshots}"
@@ -47,9 +50,10 @@ start_display() {
     fail "openbox did not start"
 }
 
-# Starts the program; sets APP_PID and APP_WINDOW.
+# Starts the program, with changes to its environment given as env(1)
+# arguments; sets APP_PID and APP_WINDOW.
 start_app() {
-    env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 "$YONAMITO" &
+    env -u QT_QPA_PLATFORM "$@" QT_QPA_PLATFORM=xcb "$YONAMITO" &
     APP_PID=$!
     E2E_PIDS+=("$APP_PID")
     APP_WINDOW=$(xdotool search --sync --onlyvisible --pid "$APP_PID" --name "ヨナミト" | head -1)
@@ -79,6 +83,11 @@ double_click_at() {
     local window=$1 x=$2 y=$3 ox oy
     read -r ox oy < <(client_origin "$window")
     xdotool mousemove --sync $((ox + x)) $((oy + y)) click --repeat 2 --delay 80 1
+}
+
+# Prints the window's title as the window manager shows it.
+window_title() {
+    xprop -id "$1" _NET_WM_NAME | sed 's/^[^"]*"//; s/"$//'
 }
 
 # Waits for a second window of the program (a dialog or a message box) and
