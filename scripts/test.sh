@@ -21,6 +21,7 @@ BUILD_DIR=${BUILD_DIR:-build}
 
 for stage in $STAGES; do
     echo "=== $stage"
+    SECONDS=0
     case $stage in
     unit)
         cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -50,5 +51,6 @@ for stage in $STAGES; do
         exit 2
         ;;
     esac
+    echo "=== $stage passed in $SECONDS s"
 done
 echo "=== all tests passed"
