@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <iconv.h>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -19,28 +18,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using testfiles::readAll;
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QVERIFY(testfiles::writeAll(path, bytes));
-}
-
-// Shift-JIS bytes straight from glibc, independent of the program's codec.
-QByteArray toCp932(const QString& text) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    QByteArray in = text.toUtf8();
-    QByteArray out(in.size() * 2 + 16, '\0');
-    char* src = in.data();
-    char* dst = out.data();
-    size_t srcLeft = static_cast<size_t>(in.size());
-    size_t dstLeft = static_cast<size_t>(out.size());
-    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1)) {
-        return {};
-    }
-    out.truncate(out.size() - static_cast<qsizetype>(dstLeft));
-    return out;
-}
 
 } // namespace
 
@@ -51,7 +28,6 @@ private:
     std::unique_ptr<yonamito::MainWindow> app_;
     QTemporaryDir dir_;
     QStringList dialogAnswers_;
-    QStringList dialogFilters_;
 
     rt::FrmMain& f() { return app_->controls(); }
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -72,8 +48,7 @@ private slots:
     void initTestCase() {
         rt::setUpApplication(rt::versionRecord());
         QVERIFY(dir_.isValid());
-        rt::CommonDialog::setScript([this](rt::CommonDialog::Mode, const QString& filter) {
-            dialogFilters_ << filter;
+        rt::CommonDialog::setScript([this](rt::CommonDialog::Mode, const QString&) {
             return dialogAnswers_.isEmpty() ? QString() : dialogAnswers_.takeFirst();
         });
     }
@@ -86,7 +61,6 @@ private slots:
         click(f().ShowSui);
         QTest::mouseClick(f().label.widget(), Qt::LeftButton);
         QVERIFY(f().Menuu.visible());
-        dialogFilters_.clear();
     }
 
     void cleanup() { app_.reset(); }
@@ -128,56 +102,6 @@ private slots:
         QCOMPARE(f().Tex.text(), QString());
     }
 
-    void openReadsLines_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("text");
-        QTest::addRow("empty") << QByteArray() << QString();
-        QTest::addRow("one line break") << QByteArray("\r\n") << QString();
-        QTest::addRow("ends in an empty line") << QByteArray("a\r\n\r\n") << u"a\r\n"_s;
-        QTest::addRow("no final line end") << QByteArray("a\r\nb") << u"a\r\nb"_s;
-        QTest::addRow("LF only") << QByteArray("a\nb\n") << u"a\r\nb"_s;
-        QTest::addRow("CR only") << QByteArray("a\rb\r") << u"a\r\nb"_s;
-        QTest::addRow("Shift-JIS")
-            << toCp932(u"ヨナミト\r\n日本語ﾃｷｽﾄ\r\n"_s) << u"ヨナミト\r\n日本語ﾃｷｽﾄ"_s;
-        QTest::addRow("UTF-8") << u"ヨナミト\r\n〜😀\r\n"_s.toUtf8() << u"ヨナミト\r\n〜😀"_s;
-        QTest::addRow("invalid bytes") << QByteArray("a\x81\r\n\xff") << u"a\uFFFD\r\n\uFFFD"_s;
-    }
-
-    void openReadsLines() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, text);
-        writeAll(path(u"in.txt"_s), bytes);
-        open(path(u"in.txt"_s));
-        QCOMPARE(f().Tex.text(), text);
-        QVERIFY(dialogFilters_.value(0).endsWith(u"(*.txt)"_s));
-    }
-
-    void saveThenOpenGivesTheTextBack_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addRow("empty") << QString() << QByteArray("\r\n");
-        QTest::addRow("no final break") << u"x\r\ny"_s << QByteArray("x\r\ny\r\n");
-        QTest::addRow("final break") << u"x\r\n"_s << QByteArray("x\r\n\r\n");
-        QTest::addRow("Japanese") << u"ヨナミト ﾃｽﾄ\r\n日本"_s
-                                  << toCp932(u"ヨナミト ﾃｽﾄ\r\n日本\r\n"_s);
-        // Characters that Shift-JIS cannot hold send the whole file to UTF-8.
-        QTest::addRow("outside Shift-JIS")
-            << u"〜 😀 \u00A0 ¥ \u2014 \u2028 end"_s
-            << QByteArray("\xEF\xBB\xBF") + u"〜 😀 \u00A0 ¥ \u2014 \u2028 end\r\n"_s.toUtf8();
-    }
-
-    void saveThenOpenGivesTheTextBack() {
-        QFETCH(QString, text);
-        QFETCH(QByteArray, bytes);
-        f().Tex.setText(text);
-        QCOMPARE(f().Tex.text(), text);
-        save(path(u"round.txt"_s));
-        QCOMPARE(readAll(path(u"round.txt"_s)), bytes);
-        click(f().mnu_New);
-        open(path(u"round.txt"_s));
-        QCOMPARE(f().Tex.text(), text);
-    }
-
     void typedTextSurvivesSaveAndOpen() {
         // Characters typed by the user, not set by the program: the raw text
         // of the widget must reach the file unchanged.
@@ -199,16 +123,6 @@ private slots:
         click(f().mnu_New);
         open(path(u"typed"_s));
         QCOMPARE(f().Tex.text(), typed);
-    }
-
-    void cancelledSaveWritesNothing() {
-        f().Tex.setText(u"first"_s);
-        save(path(u"kept.txt"_s));
-        QCOMPARE(readAll(path(u"kept.txt"_s)), QByteArray("first\r\n"));
-        f().Tex.setText(u"second"_s);
-        save(QString());
-        QCOMPARE(readAll(path(u"kept.txt"_s)), QByteArray("first\r\n"));
-        QCOMPARE(f().cmnSave.fileName(), QString());
     }
 
     void fontButtonsAlternate() {

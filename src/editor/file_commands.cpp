@@ -7,19 +7,34 @@ namespace editor {
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// Tells the user which file a command failed on and why, worded like the
+// runtime's own error reports.
+void reportFailure(const QString& what, const rt::RuntimeError& error) {
+    rt::msgBox(u"%1\r\n\r\n実行時エラー '%2':\r\n%3"_s.arg(what, QString::number(error.code()),
+                                                           error.message()),
+               rt::Critical, rt::versionRecord().productName);
+}
+
+} // namespace
+
 QString textFileFilter() {
     return u"テキストファイル (*.txt)|*.txt"_s;
 }
 
 void mnu_New_Click(rt::FrmMain& f) {
     f.Tex.setText(QString());
+    f.TexFormat = rt::nativeTextFormat();
 }
 
 void mnu_Open_Click(rt::FrmMain& f) {
-    // Any error ends the command silently; the text stays as it was.
-    rt::trapErrors([&f] {
+    const std::optional<rt::RuntimeError> error = rt::trapErrors([&f] {
         f.cmnOpen.setFilter(textFileFilter());
         f.cmnOpen.showOpen();
+        // A cancelled dialog names no file; that ends the command quietly.
+        if (f.cmnOpen.fileName().isEmpty())
+            return;
         rt::InputFile file(f.cmnOpen.fileName());
         QString text;
         if (!file.eof()) {
@@ -29,23 +44,33 @@ void mnu_Open_Click(rt::FrmMain& f) {
             text += u"\r\n"_s;
             text += file.lineInput();
         }
+        rt::TextFormat format = file.format();
         file.close();
         // The text changes only now, after the whole file was read.
         f.Tex.setText(text);
+        f.TexFormat = std::move(format);
     });
+    // The text stays as it was; the user learns why.
+    if (error)
+        reportFailure(u"%1 を開けませんでした。"_s.arg(f.cmnOpen.fileName()), *error);
 }
 
 void mnu_Save_Click(rt::FrmMain& f) {
-    // Any error ends the command silently; an existing file keeps its old
-    // content, because nothing was committed.
-    rt::trapErrors([&f] {
+    const std::optional<rt::RuntimeError> error = rt::trapErrors([&f] {
         f.cmnSave.setFilter(textFileFilter());
         f.cmnSave.showSave();
-        rt::OutputFile file(f.cmnSave.fileName());
+        if (f.cmnSave.fileName().isEmpty())
+            return;
+        rt::OutputFile file(f.cmnSave.fileName(), f.TexFormat);
         file.print(f.Tex.text());
-        // The file on disk is replaced only here, once every byte is written.
+        // The file on disk changes only here, once every byte is written.
         file.close();
+        f.TexFormat = file.format();
     });
+    // A failed Save leaves the old file as it was; the user must know that
+    // the text is not saved before closing the window.
+    if (error)
+        reportFailure(u"%1 を保存できませんでした。"_s.arg(f.cmnSave.fileName()), *error);
 }
 
 } // namespace editor

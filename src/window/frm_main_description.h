@@ -4,6 +4,7 @@
 #include "window/form.h"
 #include "window/form_description.h"
 #include "window/runtime.h"
+#include "window/text_codec.h"
 
 namespace rt {
 
@@ -37,6 +38,10 @@ struct FrmMain {
 
     // True while the error icon pulses.
     bool IcoPulse = false;
+    // How the text in Tex is stored on disk: Open sets it from the file, New
+    // and the start-up report leave the program's own, and Save writes the
+    // text back in it.
+    TextFormat TexFormat = nativeTextFormat();
 };
 
 } // namespace rt

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace rt {
@@ -47,16 +48,17 @@ void setFace(QFont& font, const QString& face);
 void dispatch(const std::function<void()>& handler) noexcept;
 
 // Runs a handler's body under an error trap: any runtime error, running
-// out of memory included, ends the body at once and silently. Whatever the
-// body did before the error stays done.
-template <class Body> void trapErrors(Body&& body) noexcept {
+// out of memory included, ends the body at once and is handed back for the
+// handler to deal with. Whatever the body did before the error stays done.
+template <class Body> std::optional<RuntimeError> trapErrors(Body&& body) noexcept {
     try {
         std::forward<Body>(body)();
-    } catch (const RuntimeError&) {
-        // The trap's whole point: the error ends the body without a word.
+    } catch (const RuntimeError& error) {
+        return error;
     } catch (const std::bad_alloc&) {
-        // Running out of memory is the runtime's error 7, trapped alike.
+        return RuntimeError(RuntimeError::OutOfMemory);
     }
+    return std::nullopt;
 }
 
 // Replaces the default handling, so that tests can see untrapped errors

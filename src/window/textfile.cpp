@@ -5,255 +5,30 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <new>
-#include <optional>
 #include <utility>
-#include <vector>
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace rt {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF", 3);
-
-// glibc's name for Windows-31J, the code page that Japanese Windows writes
-// plain text files in.
-constexpr const char kCp932[] = "CP932";
-
-// iconv reads and writes raw bytes, so the Unicode side is named in the
-// host's byte order to match QChar and char32_t in memory.
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-constexpr const char kUtf16[] = "UTF-16LE";
-constexpr const char kUtf32[] = "UTF-32LE";
-#else
-constexpr const char kUtf16[] = "UTF-16BE";
-constexpr const char kUtf32[] = "UTF-32BE";
-#endif
-
-// Large inputs are decoded and written piecewise so that a failed UTF-8 guess
-// is noticed early and no single step needs a second copy of the whole file.
+// Large files are written piecewise, so that no single call has to move
+// the whole file.
 constexpr qsizetype kChunkBytes = qsizetype(1) << 20;
-constexpr std::size_t kDecodeChunkChars = std::size_t(1) << 16;
 
 [[noreturn]] void fail(int code) {
     throw RuntimeError(code);
-}
-
-// Owns one iconv conversion descriptor. A descriptor carries shift state, so
-// each conversion gets its own instead of sharing one between threads.
-class Iconv {
-public:
-    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (valid())
-            iconv_close(cd_);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-
-    bool valid() const { return cd_ != invalid(); }
-
-    // Converts as much as possible; returns false with errno set when iconv
-    // stopped early. A null input flushes the shift state.
-    bool convert(char** in, std::size_t* inLeft, char** out, std::size_t* outLeft) {
-        return iconv(cd_, in, inLeft, out, outLeft) != static_cast<std::size_t>(-1);
-    }
-
-    // Returns to the initial shift state after an error, so that the bytes
-    // after a bad one are read as if they started the input.
-    void reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
-
-private:
-    // iconv_open() reports failure with the all-ones handle; comparing with
-    // it needs this one cast.
-    static iconv_t invalid() {
-        // NOLINTNEXTLINE(performance-no-int-to-ptr)
-        return reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
-    }
-
-    iconv_t cd_;
-};
-
-// Decodes UTF-8 into text. With strict set, returns nothing as soon as any
-// byte sequence is invalid; otherwise each invalid sequence becomes U+FFFD.
-// A byte-order mark inside the bytes is a character like any other.
-std::optional<QString> decodeUtf8(QByteArrayView bytes, bool strict) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                     QStringDecoder::Flag::ConvertInitialBom);
-    QString text;
-    qsizetype written = 0;
-    qsizetype pos = 0;
-    while (pos < bytes.size()) {
-        qsizetype end = std::min(bytes.size(), pos + kChunkBytes);
-        // Cut only where a new sequence starts. A sequence has at most three
-        // continuation bytes, so the cut moves back at most three bytes. If
-        // it still lands on a continuation byte, that byte is the fourth or
-        // later of its run and belongs to no sequence: cutting right before
-        // the original position then splits nothing that could be valid.
-        const qsizetype limit = end;
-        for (int step = 0; step < 3 && end < bytes.size() && end > pos + 1; ++step) {
-            if ((static_cast<uchar>(bytes[end]) & 0xC0) != 0x80)
-                break;
-            --end;
-        }
-        if (end < bytes.size() && (static_cast<uchar>(bytes[end]) & 0xC0) == 0x80)
-            end = limit;
-        const QByteArrayView chunk = bytes.sliced(pos, end - pos);
-        const qsizetype needed = written + decoder.requiredSpace(chunk.size());
-        if (text.size() < needed)
-            text.resize(std::max(needed, text.size() * 2));
-        const QChar* last = decoder.appendToBuffer(text.data() + written, chunk);
-        written = last - text.constData();
-        if (strict && decoder.hasError())
-            return std::nullopt;
-        pos = end;
-    }
-    text.truncate(written);
-    return text;
-}
-
-// Decodes CP932. Every byte that does not start a valid character becomes
-// U+FFFD and decoding goes on with the next byte, so one stray byte cannot
-// swallow a line end that follows it.
-QString decodeCp932(QByteArrayView bytes) {
-    Iconv cd(kUtf32, kCp932);
-    QString text;
-    if (!cd.valid()) {
-        // Without the converter only ASCII can be read for sure.
-        text.reserve(bytes.size());
-        for (const char byte : bytes)
-            text += static_cast<uchar>(byte) < 0x80 ? QChar(QLatin1Char(byte))
-                                                    : QChar(QChar::ReplacementCharacter);
-        return text;
-    }
-
-    // One CP932 byte never yields more than one UTF-16 unit, so the text
-    // normally fits into as many units as there are bytes; growth is there
-    // only so that this is not an assumption.
-    text.resize(bytes.size());
-    qsizetype written = 0;
-    auto reserveFor = [&](qsizetype units) {
-        if (text.size() - written < units)
-            text.resize(std::max(written + units, text.size() * 2));
-    };
-
-    std::vector<char32_t> buffer(kDecodeChunkChars);
-    char* in = const_cast<char*>(bytes.data());
-    auto inLeft = static_cast<std::size_t>(bytes.size());
-    bool flushing = false;
-    for (;;) {
-        char* out = reinterpret_cast<char*>(buffer.data());
-        std::size_t outLeft = buffer.size() * sizeof(char32_t);
-        const bool done = flushing ? cd.convert(nullptr, nullptr, &out, &outLeft)
-                                   : cd.convert(&in, &inLeft, &out, &outLeft);
-        const int error = errno;
-
-        const auto produced =
-            static_cast<qsizetype>((out - reinterpret_cast<char*>(buffer.data())) / 4);
-        reserveFor(produced * 2);
-        QChar* dest = text.data() + written;
-        for (qsizetype i = 0; i < produced; ++i) {
-            const char32_t c = buffer[static_cast<std::size_t>(i)];
-            if (QChar::requiresSurrogates(c)) {
-                *dest++ = QChar(QChar::highSurrogate(c));
-                *dest++ = QChar(QChar::lowSurrogate(c));
-            } else {
-                *dest++ = QChar(static_cast<char16_t>(c));
-            }
-        }
-        written = dest - text.constData();
-
-        if (done) {
-            if (flushing)
-                break;
-            flushing = true;
-            continue;
-        }
-        // A full output buffer has just been emptied; anything else is a bad
-        // or truncated sequence at the current byte.
-        if (error == E2BIG && produced > 0)
-            continue;
-        if (flushing || inLeft == 0)
-            break;
-        reserveFor(1);
-        text[written++] = QChar::ReplacementCharacter;
-        ++in;
-        --inLeft;
-        cd.reset();
-    }
-    text.truncate(written);
-    return text;
-}
-
-// Encodes the text as CP932, or returns nothing when some character has no
-// CP932 form at all.
-std::optional<QByteArray> encodeCp932(QStringView text) {
-    if (text.isEmpty())
-        return QByteArray();
-    Iconv cd(kCp932, kUtf16);
-    if (!cd.valid())
-        return std::nullopt;
-
-    // Two bytes per UTF-16 unit is the most CP932 needs; growth covers the
-    // converter's flush all the same.
-    QByteArray bytes(text.size() * 2 + 16, Qt::Uninitialized);
-    qsizetype written = 0;
-    char* in = reinterpret_cast<char*>(const_cast<char16_t*>(text.utf16()));
-    std::size_t inLeft = static_cast<std::size_t>(text.size()) * sizeof(char16_t);
-    bool flushing = false;
-    for (;;) {
-        char* out = bytes.data() + written;
-        auto outLeft = static_cast<std::size_t>(bytes.size() - written);
-        const bool done = flushing ? cd.convert(nullptr, nullptr, &out, &outLeft)
-                                   : cd.convert(&in, &inLeft, &out, &outLeft);
-        const int error = errno;
-        written = out - bytes.constData();
-        if (done) {
-            if (flushing)
-                break;
-            flushing = true;
-            continue;
-        }
-        if (error != E2BIG)
-            return std::nullopt;
-        bytes.resize(bytes.size() * 2);
-    }
-    bytes.truncate(written);
-    return bytes;
-}
-
-// A lone surrogate is not a character: neither CP932 nor UTF-8 can store it,
-// and Qt's UTF-8 encoder would turn it into '?'. It is written as U+FFFD
-// instead, which at least reads back as "something was lost here".
-bool hasLoneSurrogate(QStringView text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            ++i;
-        else if (text[i].isSurrogate())
-            return true;
-    }
-    return false;
-}
-
-QString replaceLoneSurrogates(QStringView text) {
-    QString result = text.toString();
-    for (qsizetype i = 0; i < result.size(); ++i) {
-        if (result[i].isHighSurrogate() && i + 1 < result.size() && result[i + 1].isLowSurrogate())
-            ++i;
-        else if (result[i].isSurrogate())
-            result[i] = QChar::ReplacementCharacter;
-    }
-    return result;
 }
 
 // Owns a file descriptor so that every early exit closes it.
@@ -312,6 +87,15 @@ int lookupFailureCode(int error, const QString& path) {
     }
 }
 
+// A file that cannot be read says so: the runtime's own message for a
+// permission error speaks of writing.
+[[noreturn]] void failLookup(int error, const QString& path) {
+    const int code = lookupFailureCode(error, path);
+    if (code == RuntimeError::PermissionDenied)
+        throw RuntimeError(code, u"読み込みできません。"_s);
+    fail(code);
+}
+
 // Works out why QSaveFile could not create its temporary file. Qt does not
 // report the cause, so the file system is asked; errno from the failed call
 // only breaks the tie where the answer is not visible from outside.
@@ -333,9 +117,12 @@ int saveOpenFailureCode(int error, const QString& path) {
     return RuntimeError::PathFileAccessError;
 }
 
-// Maps a failed write, flush, sync or commit to the runtime's error.
-int saveFailureCode(int error, const QSaveFile& file) {
+// Maps the errno of a failed write, reservation or sync to the runtime's
+// error, or 0 when there was none.
+int writeFailureCode(int error) {
     switch (error) {
+    case 0:
+        return 0;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
@@ -345,11 +132,18 @@ int saveFailureCode(int error, const QSaveFile& file) {
     case EROFS:
         return RuntimeError::PermissionDenied;
     default:
-        // Qt reports a full disk as a resource error even when errno has
-        // been overwritten since.
+        return RuntimeError::DeviceIoError;
+    }
+}
+
+// Maps a failed write, flush, sync or commit to the runtime's error.
+int saveFailureCode(int error, const QSaveFile& file) {
+    // Qt reports a full disk as a resource error even when errno has been
+    // overwritten since.
+    if (error == 0 || error == EIO)
         return file.error() == QFileDevice::ResourceError ? RuntimeError::DiskFull
                                                           : RuntimeError::DeviceIoError;
-    }
+    return writeFailureCode(error);
 }
 
 int openForReading(const QByteArray& native) {
@@ -388,15 +182,90 @@ QByteArray readAll(int fd, qint64 sizeHint) {
     return bytes;
 }
 
-} // namespace
-
-QString decodeFileText(QByteArrayView bytes) {
-    if (bytes.startsWith(kUtf8Bom))
-        return *decodeUtf8(bytes.sliced(kUtf8Bom.size()), false);
-    if (std::optional<QString> text = decodeUtf8(bytes, true))
-        return *std::move(text);
-    return decodeCp932(bytes);
+// Whether a new file may be made beside the one a path (through any links)
+// names, as the atomic replace needs.
+bool folderWritable(const QByteArray& native) {
+    const QByteArray resolved =
+        QFile::encodeName(QFileInfo(QFile::decodeName(native)).canonicalFilePath());
+    const QByteArray folder =
+        QFile::encodeName(QFileInfo(QFile::decodeName(resolved)).absolutePath());
+    // Asked as the process acts, not as it was started.
+    return ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
+
+// Gives the new file what the old one carries beside its content: owner and
+// group, mode, extended attributes (ACLs among them). False when any of it
+// cannot be given.
+bool takeOver(int fd, const QByteArray& native, const struct stat& old) {
+    struct stat now {};
+    if (::fstat(fd, &now) != 0)
+        return false;
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return false;
+    // After the owner: a change of owner clears the set-id bits.
+    if (::fchmod(fd, old.st_mode & 07777) != 0)
+        return false;
+    const ssize_t listSize = ::listxattr(native.constData(), nullptr, 0);
+    if (listSize < 0)
+        return errno == ENOTSUP;
+    QByteArray names(listSize, '\0');
+    const ssize_t got = ::listxattr(native.constData(), names.data(), names.size());
+    if (got < 0)
+        return false;
+    names.truncate(got);
+    for (const QByteArray& name : names.split('\0')) {
+        if (name.isEmpty())
+            continue;
+        const ssize_t valueSize = ::getxattr(native.constData(), name.constData(), nullptr, 0);
+        if (valueSize < 0)
+            return false;
+        QByteArray value(valueSize, '\0');
+        const ssize_t read =
+            ::getxattr(native.constData(), name.constData(), value.data(), value.size());
+        if (read < 0 || ::fsetxattr(fd, name.constData(), value.constData(),
+                                    static_cast<std::size_t>(read), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Writes the bytes over a file's old content. The space is reserved first
+// (or, where the file system cannot reserve, looked for), so that a full
+// disk fails before a single old byte changes; then the bytes go in, the
+// file is cut to their length and synced. Returns the runtime's error, or 0.
+int writeInPlace(int fd, QByteArrayView bytes) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return RuntimeError::DeviceIoError;
+    const auto size = static_cast<off_t>(bytes.size());
+    if (size > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0) {
+        if (errno != EOPNOTSUPP && errno != ENOSYS)
+            return writeFailureCode(errno);
+        struct statvfs fs {};
+        if (::fstatvfs(fd, &fs) != 0)
+            return RuntimeError::DeviceIoError;
+        if (size > st.st_size && static_cast<unsigned long long>(size - st.st_size) >
+                                     static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize)
+            return RuntimeError::DiskFull;
+    }
+    for (off_t pos = 0; pos < size;) {
+        const auto length = static_cast<std::size_t>(std::min<off_t>(kChunkBytes, size - pos));
+        const ssize_t n = ::pwrite(fd, bytes.data() + pos, length, pos);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? writeFailureCode(errno) : RuntimeError::DeviceIoError;
+        pos += n;
+    }
+    if (::ftruncate(fd, size) != 0)
+        return writeFailureCode(errno);
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        return writeFailureCode(errno);
+    return 0;
+}
+
+} // namespace
 
 QStringList splitLines(QStringView text) {
     QStringList lines;
@@ -415,32 +284,6 @@ QStringList splitLines(QStringView text) {
     return lines;
 }
 
-QByteArray encodeFileText(QStringView text) {
-    QString cleaned;
-    if (hasLoneSurrogate(text)) {
-        cleaned = replaceLoneSurrogates(text);
-        text = cleaned;
-    }
-    // ASCII is the same in CP932, and needs no converter to say so.
-    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
-        return text.toLatin1();
-    // CP932 is used only when reading the bytes back gives exactly this text.
-    // That one comparison catches both the characters glibc maps to a
-    // look-alike (U+00A5 to a backslash, U+301C to U+FF5E and so on) and the
-    // CP932 byte strings that happen to be valid UTF-8 (half-width katakana
-    // "ﾂ｡" is C2 A1, which is UTF-8 for "¡") or start like a byte-order mark.
-    if (std::optional<QByteArray> cp932 = encodeCp932(text)) {
-        if (QStringView(decodeFileText(*cp932)) == text)
-            return *std::move(cp932);
-    }
-    // Otherwise the whole text goes out as UTF-8 behind a byte-order mark,
-    // which decodeFileText always reads back unchanged; mixing encodings or
-    // replacing characters with '?' would lose text.
-    QByteArray bytes = kUtf8Bom.toByteArray();
-    bytes += text.toUtf8();
-    return bytes;
-}
-
 InputFile::InputFile(const QString& path) {
     const QByteArray native = nativePath(path);
 
@@ -448,7 +291,7 @@ InputFile::InputFile(const QString& path) {
     // it is could block or have side effects.
     struct stat st {};
     if (::stat(native.constData(), &st) != 0)
-        fail(lookupFailureCode(errno, path));
+        failLookup(errno, path);
     if (!S_ISREG(st.st_mode))
         fail(RuntimeError::PathFileAccessError);
 
@@ -456,36 +299,24 @@ InputFile::InputFile(const QString& path) {
     // open; the second check then refuses it.
     FileDescriptor fd(openForReading(native));
     if (!fd.valid())
-        fail(lookupFailureCode(errno, path));
+        failLookup(errno, path);
     if (::fstat(fd.get(), &st) != 0)
         fail(RuntimeError::DeviceIoError);
     if (!S_ISREG(st.st_mode))
         fail(RuntimeError::PathFileAccessError);
     if (st.st_size > kMaxInputFileSize)
-        fail(RuntimeError::OutOfMemory);
+        throw RuntimeError(RuntimeError::OutOfMemory, u"ファイルが大きすぎます。"_s);
 
     try {
         const QByteArray bytes = readAll(fd.get(), st.st_size);
         fd.close();
-        lines_ = splitLines(decodeFileText(bytes));
+        DecodedText decoded = decodeText(bytes);
+        lines_ = splitLines(decoded.text);
+        format_ = std::move(decoded.format);
     } catch (const std::bad_alloc&) {
         fail(RuntimeError::OutOfMemory);
     }
     open_ = true;
-}
-
-InputFile::InputFile(InputFile&& other) noexcept
-    : lines_(std::move(other.lines_)), next_(std::exchange(other.next_, 0)),
-      open_(std::exchange(other.open_, false)) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    if (this != &other) {
-        lines_ = std::move(other.lines_);
-        other.lines_.clear();
-        next_ = std::exchange(other.next_, 0);
-        open_ = std::exchange(other.open_, false);
-    }
-    return *this;
 }
 
 bool InputFile::eof() const {
@@ -509,39 +340,59 @@ void InputFile::close() noexcept {
     open_ = false;
 }
 
-OutputFile::OutputFile(const QString& path) {
+OutputFile::OutputFile(const QString& path, TextFormat format) : format_(std::move(format)) {
     const QByteArray native = nativePath(path);
 
     // Replacing a folder fails anyway; replacing a FIFO or a device with a
     // regular file would be worse than failing, so nothing but a regular
     // file is overwritten.
     struct stat st {};
-    if (::stat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+    const bool exists = ::stat(native.constData(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode))
         fail(RuntimeError::PathFileAccessError);
+
+    // A new file with other links to the old one's content would part them;
+    // a folder we may not write in takes no new file, though the file itself
+    // may be writable.
+    if (exists && (st.st_nlink > 1 || !folderWritable(native))) {
+        openInPlace(native);
+        return;
+    }
 
     // QSaveFile writes a temporary file next to the target and renames it
     // over the target on commit. It follows symbolic links (the link's
-    // target is replaced, the link stays) and gives the new file the old
-    // one's permissions. Its fallback to writing the target directly, which
-    // would defeat the atomic replace, stays off.
+    // target is replaced, the link stays). Its fallback to writing the
+    // target directly, which would defeat the atomic replace, stays off.
     auto file = std::make_unique<QSaveFile>(path);
     errno = 0;
     if (!file->open(QIODevice::WriteOnly))
         fail(saveOpenFailureCode(errno, path));
+    if (exists && !takeOver(file->handle(), native, st)) {
+        // The new file could not become what the old one was; the old one
+        // is written instead.
+        file->cancelWriting();
+        file.reset();
+        openInPlace(native);
+        return;
+    }
     file_ = std::move(file);
 }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : file_(std::move(other.file_)), text_(std::move(other.text_)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-    if (this != &other) {
-        discard();
-        file_ = std::move(other.file_);
-        text_ = std::move(other.text_);
-        other.text_.clear();
+void OutputFile::openInPlace(const QByteArray& native) {
+    int fd = -1;
+    do {
+        fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        fail(errno == EACCES || errno == EPERM || errno == EROFS
+                 ? RuntimeError::PermissionDenied
+                 : RuntimeError::PathFileAccessError);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fail(RuntimeError::PathFileAccessError);
     }
-    return *this;
+    inPlace_ = fd;
 }
 
 OutputFile::~OutputFile() {
@@ -554,11 +405,13 @@ void OutputFile::discard() noexcept {
         file_->cancelWriting();
         file_.reset();
     }
+    if (inPlace_ >= 0)
+        ::close(std::exchange(inPlace_, -1));
     text_.clear();
 }
 
 void OutputFile::print(QStringView text) {
-    if (!file_)
+    if (!isOpen())
         fail(RuntimeError::BadFileName);
     try {
         text_ += text;
@@ -569,18 +422,25 @@ void OutputFile::print(QStringView text) {
 }
 
 void OutputFile::close() {
-    if (!file_)
+    if (!isOpen())
         return;
     // The file counts as closed from here on, whether or not this succeeds.
     const std::unique_ptr<QSaveFile> file = std::move(file_);
+    const FileDescriptor inPlace(std::exchange(inPlace_, -1));
     const QString text = std::exchange(text_, QString());
 
     QByteArray bytes;
     try {
-        bytes = encodeFileText(text);
+        bytes = encodeText(text, format_);
     } catch (const std::bad_alloc&) {
-        file->cancelWriting();
+        if (file)
+            file->cancelWriting();
         fail(RuntimeError::OutOfMemory);
+    }
+    if (inPlace.valid()) {
+        if (const int code = writeInPlace(inPlace.get(), bytes))
+            fail(code);
+        return;
     }
 
     // Qt 6.4's commit() still renames the file into place when its own final

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include "window/text_codec.h"
+
 #include <memory>
 
 class QSaveFile;
@@ -16,26 +18,14 @@ namespace rt {
 // RuntimeError::OutOfMemory before a single byte of it is read.
 inline constexpr qint64 kMaxInputFileSize = qint64(256) * 1024 * 1024;
 
-// Turns the bytes of a text file into text. A file that starts with the UTF-8
-// byte-order mark is UTF-8 (the mark itself is dropped); a file whose bytes
-// are all valid UTF-8 is UTF-8; anything else is Windows-31J (CP932). Bytes
-// that are not valid in the chosen encoding become U+FFFD. Pure: no I/O, and
-// safe on any input.
-QString decodeFileText(QByteArrayView bytes);
-
 // Splits text at line ends. CR LF, a lone LF and a lone CR each end a line; a
 // line end after the last line does not start another one, so "" gives no
 // lines and "a\r\n" gives just "a".
 QStringList splitLines(QStringView text);
 
-// Turns text into the bytes of a text file: CP932 when every character
-// survives that, otherwise the whole text as UTF-8 behind a byte-order mark.
-// decodeFileText(encodeFileText(t)) == t for every t without lone surrogates;
-// lone surrogates come back as U+FFFD. Pure: no I/O, and safe on any input.
-QByteArray encodeFileText(QStringView text);
-
 // A file opened for input. The whole file is read, decoded and split into
 // lines when it is opened, so the file itself is not held open afterwards.
+// format() tells how it was stored, for writing the text back alike.
 // Every error is reported as an rt::RuntimeError.
 class InputFile {
 public:
@@ -44,13 +34,12 @@ public:
     // DeviceIoError.
     explicit InputFile(const QString& path);
 
-    InputFile(InputFile&& other) noexcept;
-    InputFile& operator=(InputFile&& other) noexcept;
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
     ~InputFile() = default;
 
     bool isOpen() const noexcept { return open_; }
+    const TextFormat& format() const noexcept { return format_; }
 
     // True once every line has been read. Throws BadFileName when closed.
     bool eof() const;
@@ -64,25 +53,28 @@ public:
 
 private:
     QStringList lines_;
+    TextFormat format_;
     qsizetype next_ = 0;
     bool open_ = false;
 };
 
 // A file opened for output. Printed text is collected in memory and written
-// by close(), which replaces the file atomically: until close() succeeds, an
-// existing file keeps its old content. Saving through a symbolic link
-// replaces the link's target, and an existing file keeps its permissions.
+// by close() in the given format. An existing file is replaced atomically
+// (until close() succeeds it keeps its old content), and the new file gets
+// the old one's owner, group, mode, extended attributes and ACLs. Where that
+// cannot be done (the folder is not writable, the file has other hard
+// links, the owner cannot be given away, an attribute cannot be copied),
+// the file is written in place instead: the space for the new content is
+// reserved first, so that a full disk fails before a single old byte
+// changes. Saving through a symbolic link writes the link's target.
 // Every error is reported as an rt::RuntimeError.
 class OutputFile {
 public:
     // Opens a file for output, creating it on close() if it does not exist.
     // Throws BadFileName, PathNotFound, PermissionDenied, DiskFull or
     // PathFileAccessError.
-    explicit OutputFile(const QString& path);
+    OutputFile(const QString& path, TextFormat format);
 
-    OutputFile(OutputFile&& other) noexcept;
-    // Discards whatever this file had collected, as the destructor does.
-    OutputFile& operator=(OutputFile&& other) noexcept;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -90,7 +82,10 @@ public:
     // stays as it was.
     ~OutputFile();
 
-    bool isOpen() const noexcept { return file_ != nullptr; }
+    bool isOpen() const noexcept { return file_ != nullptr || inPlace_ >= 0; }
+    // The format the text was written in: the one asked for, unless its
+    // encoding could not hold every character.
+    const TextFormat& format() const noexcept { return format_; }
 
     // Appends the text followed by CR LF. Throws BadFileName when closed and
     // OutOfMemory when the text no longer fits in memory.
@@ -104,9 +99,13 @@ public:
 
 private:
     void discard() noexcept;
+    void openInPlace(const QByteArray& native);
 
     std::unique_ptr<QSaveFile> file_;
+    // The existing file, when it is written in place; -1 otherwise.
+    int inPlace_ = -1;
     QString text_;
+    TextFormat format_;
 };
 
 } // namespace rt

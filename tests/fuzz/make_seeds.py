@@ -16,49 +16,42 @@ TEXTS = ["", "a", "a\r\nb\nc\rd\r\r\n\n\re", "\r\n\r\n", "こんにちは、世�
          "\ufeffmark", "\u0000\uffff\ufffd", LOSSY,
          # CP932 writes "ﾂ｡" as C2 A1, which is also UTF-8 for "¡".
          "ﾂ｡", "ﾃｽﾄ｡ﾂ｡ﾂ｢"] + list(LOSSY)
+# NEC row 13, IBM and NEC-selected IBM codes of the same characters, one way
+# and both ways.
+DUPLICATES = [b"\x87\x40\xfa\x40\xed\x40\x87\x54\r\n", b"\x81\xca\xfa\x54\xee\xef\r\n",
+              b"\xfa\x54\x81\xca\n", b"\x87\x90\x81\xe0\x87\x90\r"]
 LONE_SURROGATES = ["\ud800", "a\udc00b", "\ude00\ud83d", "日本\ud83d\r\n"]
 INVALID = [b"\x80", b"\xff\xfe", b"\xc0\xaf", b"\xed\xa0\x80", b"\xf4\x90\x80\x80",
            b"\xe3\x81\x81\x81\x81", b"abc\xe3\x81", b"abc\xf0\x9f\x98", b"\x82", b"\x82\r\n",
            b"\x81\n\x81\r", b"\x82\xa0\x82", b"\xa1\xb1\xdf\x81", b"\x00\x81\x00\x8e\x7f"]
 
 
-def encodings(text):
-    out = [text.encode("utf-8"), BOM + text.encode("utf-8")]
-    try:
-        out.append(text.encode("cp932"))
-    except UnicodeEncodeError:
-        pass
-    return out
+def file_seeds():
+    """First byte even: a file, bits 1-2 choosing the byte-order mark put in
+    front (none, UTF-8, UTF-16 LE, UTF-16 BE)."""
+    files = [t.encode("utf-8") for t in TEXTS] + INVALID + DUPLICATES
+    for t in TEXTS:
+        try:
+            files.append(t.encode("cp932"))
+        except UnicodeEncodeError:
+            pass
+    seeds = [b"\0" + f for f in files] + [b"\2" + t.encode("utf-8") for t in TEXTS]
+    for mode, codec in ((4, "utf-16-le"), (6, "utf-16-be")):
+        seeds += [bytes([mode]) + t.encode(codec, "surrogatepass") for t in TEXTS + LONE_SURROGATES]
+        seeds += [bytes([mode]) + b"a\0\r"]
+    return seeds
 
 
-def decode_seeds():
-    files = [BOM, BOM + BOM, b"\xef\xbb"] + [s for t in TEXTS for s in encodings(t)]
-    for bad in INVALID:
-        files += [bad, BOM + bad, b"line\r\n" + bad + b"\r\nnext", "日本\r\n".encode("cp932") + bad]
-    return files
+def text_seeds():
+    """First byte odd: UTF-16 units in host order (little-endian on every
+    machine this runs on), bits 1-3 the encoding, 4-5 the line end."""
+    texts = TEXTS + LONE_SURROGATES + ["a\udcff\udc81b", "\udc00x"]
+    return [bytes([1 | enc << 1 | end << 4]) + t.encode("utf-16-le", "surrogatepass")
+            for t in texts for enc in range(5) for end in range(3)]
 
 
-def chunk_seeds():
-    """Mode byte (bit 0: byte-order mark, bit 1: CP932 buffer), how far before
-    the cut the rest starts, the rest. 01 04 E3 81 81 81 81 is the character
-    once lost at the 1 MiB cut behind a byte-order mark."""
-    ends = [b"\xe3\x81\x81\x81\x81", b"\xf0\x9f\x98\x80\x80", b"abc\xe3\x81", b"\x82\xa0\x82",
-            b"\x82\xa0\x82\xa2\xff", "こんにちは😀\r\n".encode(), "ｱｲｳ\r\nこ".encode("cp932")]
-    return [bytes([mode, offset]) + end for mode in range(4) for offset in range(6) for end in ends]
-
-
-def encode_seeds():
-    # A first byte of 0 means UTF-16 units in host order, little-endian on
-    # every machine this runs on; 1 means UTF-8.
-    texts = TEXTS + LONE_SURROGATES
-    return ([b"\0" + t.encode("utf-16-le", "surrogatepass") for t in texts] +
-            [b"\1" + t.encode("utf-8", "surrogatepass") for t in texts])
-
-
-for target, seeds in (("fuzz_decode", decode_seeds()), ("fuzz_decode_chunks", chunk_seeds()),
-                      ("fuzz_encode", encode_seeds())):
-    folder = os.path.join(sys.argv[1], target)
-    os.makedirs(folder, exist_ok=True)
-    for seed in seeds:
-        with open(os.path.join(folder, hashlib.sha1(seed).hexdigest()), "wb") as out:
-            out.write(seed)
+folder = os.path.join(sys.argv[1], "fuzz_textfile")
+os.makedirs(folder, exist_ok=True)
+for seed in file_seeds() + text_seeds():
+    with open(os.path.join(folder, hashlib.sha1(seed).hexdigest()), "wb") as out:
+        out.write(seed)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the text-file layer with clang, as a CMake
+# Builds the libFuzzer target of the text-file layer with clang, as a CMake
 # project of its own, and runs each for a bounded time from fresh seeds:
 #
 #   bash tests/fuzz/run.sh [SECONDS]      (default 60 s for each target)
@@ -46,7 +46,7 @@ rm -rf "$build/seeds"
 [ -n "${FUZZ_CORPUS_DIR:-}" ] || rm -rf "$corpora"
 mkdir -p "$artifacts" "$build/logs"
 
-read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_decode fuzz_decode_chunks fuzz_encode}"
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_textfile}"
 read -r -a extra <<<"${FUZZ_ARGS:-}"
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
