@@ -255,114 +255,105 @@ LineEnd firstLineEnd(QStringView text, LineEnd fallback) {
     return fallback;
 }
 
-// Appends text to `out` through put(code point), turning every line break
-// into the line end and every stand-in back into its byte. Stand-ins cover
-// bytes from 0x80 in byte encodings and every byte in UTF-16, as the
-// decoders make them. put() returns false for a character the encoding
-// cannot hold, and so does this.
+// Writes text into a buffer of `bytesPerUnit` bytes for each UTF-16 unit,
+// enough for any character and any line end, through put(code point, out),
+// turning every line break into the line end and every stand-in back into
+// its byte. Stand-ins cover bytes from 0x80 in byte encodings and every byte
+// in UTF-16, as the decoders make them. put() returns false for a character
+// the encoding cannot hold, and so does this, with nothing.
 template <class Put>
-bool encodeWith(QStringView text, LineEnd lineEnd, char16_t lowestStandIn, QByteArray& out,
-                Put put) {
+std::optional<QByteArray> encodeWith(QStringView text, LineEnd lineEnd, char16_t lowestStandIn,
+                                     qsizetype bytesPerUnit, QByteArrayView head, Put put) {
+    QByteArray bytes(head.size() + text.size() * bytesPerUnit, Qt::Uninitialized);
+    std::memcpy(bytes.data(), head.data(), std::size_t(head.size()));
+    char* out = bytes.data() + head.size();
     const qsizetype size = text.size();
     const char16_t* s = text.utf16();
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t c = s[i];
+        bool ok = true;
         if (c == u'\r' || c == u'\n') {
             if (c == u'\r' && i + 1 < size && s[i + 1] == u'\n')
                 ++i;
-            if (lineEnd != LineEnd::Lf && !put(U'\r'))
-                return false;
-            if (lineEnd != LineEnd::Cr && !put(U'\n'))
-                return false;
+            ok = (lineEnd == LineEnd::Lf || put(U'\r', out)) &&
+                 (lineEnd == LineEnd::Cr || put(U'\n', out));
         } else if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(s[i + 1])) {
-            if (!put(QChar::surrogateToUcs4(c, s[i + 1])))
-                return false;
+            ok = put(QChar::surrogateToUcs4(c, s[i + 1]), out);
             ++i;
         } else if (c >= lowestStandIn && c <= (kStandIn | 0xFF)) {
-            out += static_cast<char>(c & 0xFF);
-        } else if (!put(c)) {
-            return false;
+            *out++ = static_cast<char>(c & 0xFF);
+        } else {
+            ok = put(c, out);
         }
+        if (!ok)
+            return std::nullopt;
     }
-    return true;
-}
-
-void putUtf8(QByteArray& out, char32_t c) {
-    // A lone surrogate that is no stand-in has no UTF-8 form.
-    if (c >= 0xD800 && c < 0xE000)
-        c = 0xFFFD;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    bytes.truncate(out - bytes.constData());
+    return bytes;
 }
 
 QByteArray encodeUtf8(QStringView text, LineEnd lineEnd, bool bom) {
-    QByteArray out;
-    out.reserve(text.size() + text.size() / 2 + 3);
-    if (bom)
-        out += "\xEF\xBB\xBF";
-    encodeWith(text, lineEnd, kStandIn | 0x80, out, [&out](char32_t c) {
-        putUtf8(out, c);
-        return true;
-    });
-    return out;
+    // Three bytes at most for one unit: a pair of units makes four, and
+    // CR LF two.
+    return *encodeWith(text, lineEnd, kStandIn | 0x80, 3, bom ? "\xEF\xBB\xBF" : "",
+                       [](char32_t c, char*& out) {
+                           // A lone surrogate that is no stand-in has no
+                           // UTF-8 form.
+                           if (c >= 0xD800 && c < 0xE000)
+                               c = 0xFFFD;
+                           if (c < 0x80) {
+                               *out++ = static_cast<char>(c);
+                           } else if (c < 0x800) {
+                               *out++ = static_cast<char>(0xC0 | c >> 6);
+                               *out++ = static_cast<char>(0x80 | (c & 0x3F));
+                           } else if (c < 0x10000) {
+                               *out++ = static_cast<char>(0xE0 | c >> 12);
+                               *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+                               *out++ = static_cast<char>(0x80 | (c & 0x3F));
+                           } else {
+                               *out++ = static_cast<char>(0xF0 | c >> 18);
+                               *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+                               *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+                               *out++ = static_cast<char>(0x80 | (c & 0x3F));
+                           }
+                           return true;
+                       });
 }
 
 QByteArray encodeUtf16(QStringView text, LineEnd lineEnd, bool bigEndian) {
-    QByteArray out;
-    out.reserve(text.size() * 2 + 2);
-    auto putUnit = [&out, bigEndian](char16_t unit) {
+    auto putUnit = [bigEndian](char16_t unit, char*& out) {
         const char16_t stored = bigEndian ? qToBigEndian(unit) : qToLittleEndian(unit);
-        out.append(reinterpret_cast<const char*>(&stored), 2);
+        std::memcpy(out, &stored, 2);
+        out += 2;
     };
-    putUnit(0xFEFF);
-    encodeWith(text, lineEnd, kStandIn, out, [&putUnit](char32_t c) {
-        if (QChar::requiresSurrogates(c)) {
-            putUnit(QChar::highSurrogate(c));
-            putUnit(QChar::lowSurrogate(c));
-        } else {
-            putUnit(static_cast<char16_t>(c));
-        }
-        return true;
-    });
-    return out;
+    return *encodeWith(text, lineEnd, kStandIn, 4, bigEndian ? "\xFE\xFF" : "\xFF\xFE",
+                       [&putUnit](char32_t c, char*& out) {
+                           if (QChar::requiresSurrogates(c)) {
+                               putUnit(QChar::highSurrogate(c), out);
+                               putUnit(QChar::lowSurrogate(c), out);
+                           } else {
+                               putUnit(static_cast<char16_t>(c), out);
+                           }
+                           return true;
+                       });
 }
 
 std::optional<QByteArray> encodeCp932(QStringView text, const TextFormat& format) {
     const Cp932Table& table = Cp932Table::get();
     if (!table.valid)
         return std::nullopt;
-    QByteArray out;
-    out.reserve(text.size() * 2);
     const bool ownCodes = !format.cp932Codes.isEmpty();
-    const bool ok = encodeWith(text, format.lineEnd, kStandIn | 0x80, out, [&](char32_t c) {
-        if (c >= 0x10000)
+    return encodeWith(text, format.lineEnd, kStandIn | 0x80, 2, "", [&](char32_t c, char*& out) {
+        if (c >= 0x10000 || table.encode[c] == kNone)
             return false;
         quint16 code = table.encode[c];
-        if (code == kNone)
-            return false;
         if (ownCodes && table.duplicate[c])
             code = format.cp932Codes.value(static_cast<char16_t>(c), code);
         if (code >= 0x100)
-            out += static_cast<char>(code >> 8);
-        out += static_cast<char>(code & 0xFF);
+            *out++ = static_cast<char>(code >> 8);
+        *out++ = static_cast<char>(code & 0xFF);
         return true;
     });
-    if (!ok)
-        return std::nullopt;
-    return out;
 }
 
 } // namespace

@@ -267,23 +267,6 @@ int writeInPlace(int fd, QByteArrayView bytes) {
 
 } // namespace
 
-QStringList splitLines(QStringView text) {
-    QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
-            continue;
-        lines.append(text.sliced(start, i - start).toString());
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.append(text.sliced(start).toString());
-    return lines;
-}
-
 InputFile::InputFile(const QString& path) {
     const QByteArray native = nativePath(path);
 
@@ -311,7 +294,7 @@ InputFile::InputFile(const QString& path) {
         const QByteArray bytes = readAll(fd.get(), st.st_size);
         fd.close();
         DecodedText decoded = decodeText(bytes);
-        lines_ = splitLines(decoded.text);
+        text_ = std::move(decoded.text);
         format_ = std::move(decoded.format);
     } catch (const std::bad_alloc&) {
         fail(RuntimeError::OutOfMemory);
@@ -322,20 +305,26 @@ InputFile::InputFile(const QString& path) {
 bool InputFile::eof() const {
     if (!open_)
         fail(RuntimeError::BadFileName);
-    return next_ >= lines_.size();
+    return next_ >= text_.size();
 }
 
 QString InputFile::lineInput() {
     if (!open_)
         fail(RuntimeError::BadFileName);
-    if (next_ >= lines_.size())
+    if (next_ >= text_.size())
         fail(RuntimeError::InputPastEndOfFile);
-    // Each line is handed out once, so it can leave the list.
-    return std::move(lines_[next_++]);
+    const qsizetype start = next_;
+    qsizetype end = start;
+    while (end < text_.size() && text_[end] != u'\r' && text_[end] != u'\n')
+        ++end;
+    next_ = end + 1;
+    if (end + 1 < text_.size() && text_[end] == u'\r' && text_[end + 1] == u'\n')
+        ++next_;
+    return text_.sliced(start, end - start);
 }
 
 void InputFile::close() noexcept {
-    lines_.clear();
+    text_.clear();
     next_ = 0;
     open_ = false;
 }

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <QStringList>
 #include <QStringView>
 
 #include "window/text_codec.h"
@@ -18,13 +17,10 @@ namespace rt {
 // RuntimeError::OutOfMemory before a single byte of it is read.
 inline constexpr qint64 kMaxInputFileSize = qint64(256) * 1024 * 1024;
 
-// Splits text at line ends. CR LF, a lone LF and a lone CR each end a line; a
-// line end after the last line does not start another one, so "" gives no
-// lines and "a\r\n" gives just "a".
-QStringList splitLines(QStringView text);
-
-// A file opened for input. The whole file is read, decoded and split into
-// lines when it is opened, so the file itself is not held open afterwards.
+// A file opened for input. The whole file is read and decoded when it is
+// opened, so the file itself is not held open afterwards. CR LF, a lone LF
+// and a lone CR each end a line; a line end after the last line does not
+// start another one, so an empty file has no lines and "a\r\n" just "a".
 // format() tells how it was stored, for writing the text back alike.
 // Every error is reported as an rt::RuntimeError.
 class InputFile {
@@ -52,8 +48,9 @@ public:
     void close() noexcept;
 
 private:
-    QStringList lines_;
+    QString text_;
     TextFormat format_;
+    // Where the next line starts.
     qsizetype next_ = 0;
     bool open_ = false;
 };
