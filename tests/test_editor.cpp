@@ -5,10 +5,12 @@
 #include "test_files.h"
 #include "window/runtime.h"
 
+#include <QClipboard>
 #include <QFile>
 #include <QInputMethodEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTest>
 
 #include <memory>
@@ -123,6 +125,64 @@ private slots:
         click(f().mnu_New);
         open(path(u"typed"_s));
         QCOMPARE(f().Tex.text(), typed);
+    }
+
+    // A line far too long for one paragraph of Qt's layout, and a great many
+    // lines: the text comes back whole, and copies and keys where the text
+    // box holds the line in pieces act on it as on one line.
+    void longLinesAndManyLines_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("between"); // the text between the first two blocks
+        QByteArray line;
+        while (line.size() < 10'000'000)
+            line += "0123456789abcdefghijklmnopqrstuvwxyz";
+        QTest::addRow("10 MB line") << line + "\r\n" << QString();
+        QByteArray lines;
+        for (int i = 0; i < 100'000; ++i)
+            lines += "line " + QByteArray::number(i) + "\r\n";
+        QTest::addRow("100,000 lines") << lines << u"\r\n"_s;
+    }
+
+    void longLinesAndManyLines() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, between);
+        testfiles::writeAll(path(u"big.txt"_s), bytes);
+        open(path(u"big.txt"_s));
+        QString text = QString::fromLatin1(bytes.chopped(2));
+        QCOMPARE(f().Tex.text(), text);
+        save(path(u"back.txt"_s));
+        QCOMPARE(readAll(path(u"back.txt"_s)), bytes);
+        QPlainTextEdit* edit = f().Tex.edit();
+        edit->setFocus();
+        const auto cursorAt = [edit](int anchor, int position) {
+            QTextCursor cursor = edit->textCursor();
+            cursor.setPosition(anchor);
+            cursor.setPosition(position, QTextCursor::KeepAnchor);
+            edit->setTextCursor(cursor);
+            return edit->document()->firstBlock().length() - 1;
+        };
+        int end = cursorAt(0, 0);
+        cursorAt(end - 3, end + 4);
+        edit->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 text.mid(end - 3, 6 + between.size()).replace(u"\r\n"_s, u"\n"_s));
+        // Each key on one side of the place between the first two blocks.
+        const qsizetype gap = between.isEmpty() ? 1 : 2; // what a deletion there takes
+        for (const auto& [after, key] : {std::pair{true, Qt::Key_Backspace},
+                                         {false, Qt::Key_Delete},
+                                         {true, Qt::Key_A},
+                                         {false, Qt::Key_Return}}) {
+            end = cursorAt(0, 0);
+            cursorAt(end + int(after), end + int(after));
+            QTest::keyClick(edit, key);
+            if (key == Qt::Key_Backspace)
+                text.remove(between.isEmpty() ? end - 1 : end, gap);
+            else if (key == Qt::Key_Delete)
+                text.remove(end, gap);
+            else
+                text.insert(end + between.size(), key == Qt::Key_A ? u"a"_s : u"\r\n"_s);
+            QCOMPARE(f().Tex.text(), text);
+        }
     }
 
     void fontButtonsAlternate() {

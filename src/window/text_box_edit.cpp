@@ -475,9 +475,14 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
 bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const Edit edit = editFor(event);
     QTextCursor cursor = textCursor();
-    const bool nearLimit =
-        edit == Edit::Type && cursor.block().length() + event->text().size() > kMaxBlockLength;
-    if (edit == Edit::None || (!nearLimit && !nearCut(cursor))) {
+    // Typing needs a hand only where it makes a block too long or replaces
+    // a selection across a cut; elsewhere Qt's own handling, which merges
+    // the characters typed in a row into one undo step, does it all.
+    const bool needed = edit == Edit::Type
+                            ? cursor.block().length() + event->text().size() > kMaxBlockLength ||
+                                  (cursor.hasSelection() && nearCut(cursor))
+                            : edit != Edit::None && nearCut(cursor);
+    if (!needed) {
         return false;
     }
     // The edit, the joining and the cutting of pieces make one undo step,
