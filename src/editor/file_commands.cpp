@@ -1,7 +1,10 @@
 #include "editor/file_commands.h"
 
+#include "window/long_work.h"
 #include "window/runtime.h"
 #include "window/textfile.h"
+
+#include <optional>
 
 namespace editor {
 
@@ -35,7 +38,11 @@ void mnu_Open_Click(rt::FrmMain& f) {
         // A cancelled dialog names no file; that ends the command quietly.
         if (f.cmnOpen.fileName().isEmpty())
             return;
-        rt::InputFile file(f.cmnOpen.fileName());
+        // Reading and decoding a large file takes a while; the window keeps
+        // repainting meanwhile.
+        std::optional<rt::InputFile> opened;
+        rt::runLongWork([&opened, &f] { opened.emplace(f.cmnOpen.fileName()); });
+        rt::InputFile& file = *opened;
         QString text;
         if (!file.eof()) {
             text = file.lineInput();
@@ -64,7 +71,7 @@ void mnu_Save_Click(rt::FrmMain& f) {
         rt::OutputFile file(f.cmnSave.fileName(), f.TexFormat);
         file.print(f.Tex.text());
         // The file on disk changes only here, once every byte is written.
-        file.close();
+        rt::runLongWork([&file] { file.close(); });
         f.TexFormat = file.format();
     });
     // A failed Save leaves the old file as it was; the user must know that
