@@ -127,7 +127,7 @@ struct Cp932Table {
         for (unsigned c = 0; c < 0x10000; ++c) {
             if (encode[c] == kNone)
                 continue;
-            const char16_t unit = static_cast<char16_t>(c);
+            const auto unit = static_cast<char16_t>(c);
             const char* src = reinterpret_cast<const char*>(&unit);
             std::size_t srcLeft = sizeof(unit);
             std::array<uchar, 4> bytes{};
@@ -154,7 +154,7 @@ struct Cp932Table {
 QString decodeCp932(QByteArrayView bytes, QHash<char16_t, quint16>* codes, qsizetype* errors) {
     const Cp932Table& table = Cp932Table::get();
     QString text(bytes.size(), Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    auto* out = reinterpret_cast<char16_t*>(text.data());
     const auto* in = reinterpret_cast<const uchar*>(bytes.data());
     const qsizetype size = bytes.size();
     qsizetype bad = 0;
@@ -166,7 +166,7 @@ QString decodeCp932(QByteArrayView bytes, QHash<char16_t, quint16>* codes, qsize
             continue;
         }
         if (i + 1 < size) {
-            const quint16 code = quint16(b << 8 | in[i + 1]);
+            const auto code = quint16(b << 8 | in[i + 1]);
             const char16_t c = table.decode[code];
             if (c != kNone && code >= 0x100) {
                 *out++ = c;
@@ -373,9 +373,9 @@ DecodedText decodeText(QByteArrayView bytes) {
             decodeUnicode(bytes.sliced(markSize), from, bytes.size(), &errors).value_or(QString());
         format.encoding = encoding;
     };
-    if (bytes.isEmpty()) {
+    if (bytes.isEmpty())
         return result;
-    } else if (bytes.startsWith("\xEF\xBB\xBF")) {
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
         marked(3, "UTF-8", Encoding::Utf8Bom);
     } else if (bytes.startsWith("\xFF\xFE")) {
         marked(2, "UTF-16LE", Encoding::Utf16Le);
