@@ -15,12 +15,13 @@
 #include <QTimer>
 
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/fsuid.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -234,7 +235,15 @@ private slots:
             press(f().mnu_Save, saveAs);
             return boxes_.isEmpty() && readAll(readBack) == "new\n";
         };
-        const bool ok = situation.endsWith(u"nobody"_s) ? asNobody(openEditSave) : openEditSave();
+        const bool asOther = situation.endsWith(u"nobody"_s);
+        if (asOther && !asNobody([this] {
+                return faccessat(AT_FDCWD, QFile::encodeName(dir_.path()).constData(), X_OK,
+                                 AT_EACCESS) == 0;
+            })) {
+            chmod(QFile::encodeName(folder).constData(), 0777);
+            QSKIP("nobody cannot reach the test folder: a folder above it is closed");
+        }
+        const bool ok = asOther ? asNobody(openEditSave) : openEditSave();
         chmod(QFile::encodeName(folder).constData(), 0777);
         QVERIFY(ok);
         const struct stat now = statOf(QFile::decodeName(native));
