@@ -12,8 +12,10 @@
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <vector>
 
@@ -172,6 +174,13 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
     stop.setPosition(after.isValid() ? after.position() : end);
     QTextCursor edit(doc);
     while (block.isValid() && block.position() <= stop.position()) {
+        // A block that the user started inside a continuation copied its
+        // block format; left there, it would make Qt treat the block as
+        // formatted (Enter in it, empty, would only clear the format).
+        if (block.blockFormat().hasProperty(kContinuation) && !continuesLine(block)) {
+            change();
+            QTextCursor(block).setBlockFormat(QTextBlockFormat());
+        }
         if (continuesLine(block) && (block.length() == 1 || block.previous().length() == 1)) {
             change();
             const int at = block.position() - 1;
@@ -186,8 +195,9 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
             const int start = block.position();
             const QString text = block.text();
             const std::vector<qsizetype> cuts = cutsFor(text);
-            for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
-                edit.setPosition(start + static_cast<int>(*cut));
+            // From the last cut back, so that the earlier places stay put.
+            for (auto i = cuts.size(); i-- > 0;) {
+                edit.setPosition(start + static_cast<int>(cuts[i]));
                 edit.insertBlock(continuationBlockFormat(), continuationBreakFormat());
             }
             block = doc->findBlock(start + static_cast<int>(text.size() + qsizetype(cuts.size())));
@@ -236,6 +246,28 @@ QString joined(const QTextDocument& doc, const QString& raw, int from, QStringVi
         }
     }
     return out;
+}
+
+// Where a block that `next` continues should end so that it ends where the
+// whole line wraps, counted from the start of the block. Qt wraps each block
+// on its own, so a block that ends inside a screen line of the whole line
+// shows a short line before the next piece. The end moves to where the line
+// wraps after the start of the block's last screen line, or back to that
+// start if the block would grow too long.
+int wrapAfter(const QTextBlock& block, const QTextBlock& next, const QFont& font,
+              const QTextOption& option, QPaintDevice* device) {
+    constexpr int kLookAhead = 512;
+    const QTextLayout* layout = block.layout();
+    const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+    const int start = last.textStart();
+    QTextLayout probe(block.text().mid(start) + next.text().left(kLookAhead), font, device);
+    probe.setTextOption(option);
+    probe.beginLayout();
+    QTextLine line = probe.createLine();
+    line.setLineWidth(last.width());
+    probe.endLayout();
+    const int wrap = start + line.textLength();
+    return wrap > TextBoxEdit::kMaxBlockLength && start > 0 ? start : wrap;
 }
 
 // Lets the window repaint under the busy cursor while a long fill runs.
@@ -319,15 +351,11 @@ Edit editFor(QKeyEvent* event) {
 }
 
 bool isSideStep(QKeyEvent* event) {
-    for (const auto key : {QKeySequence::MoveToNextChar, QKeySequence::MoveToPreviousChar,
-                           QKeySequence::SelectNextChar, QKeySequence::SelectPreviousChar,
-                           QKeySequence::MoveToNextWord, QKeySequence::MoveToPreviousWord,
-                           QKeySequence::SelectNextWord, QKeySequence::SelectPreviousWord}) {
-        if (event->matches(key)) {
-            return true;
-        }
-    }
-    return false;
+    constexpr std::array keys{QKeySequence::MoveToNextChar, QKeySequence::MoveToPreviousChar,
+                              QKeySequence::SelectNextChar, QKeySequence::SelectPreviousChar,
+                              QKeySequence::MoveToNextWord, QKeySequence::MoveToPreviousWord,
+                              QKeySequence::SelectNextWord, QKeySequence::SelectPreviousWord};
+    return std::any_of(keys.begin(), keys.end(), [event](auto key) { return event->matches(key); });
 }
 
 // If the cursor stands where a long line is cut, joins the two pieces, so
@@ -401,6 +429,8 @@ void TextBoxEdit::setText(const QString& text) {
         setUpdatesEnabled(false);
     }
     tidyPending_ = false;
+    looseSteps_ = -1;
+    ownEdit_ = -1;
     shaping_ = true;
     setDocument(doc);
     doc->setUndoRedoEnabled(false);
@@ -436,6 +466,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (isReadOnly() || source == nullptr || !source->hasText()) {
         return;
     }
+    tidy();
     const QString text = source->text();
     QTextCursor cursor = textCursor();
     shaping_ = true;
@@ -450,6 +481,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
 }
 
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
+    tidy();
     // Text typed at the start of an empty block would take the format of
     // the break in front of it, and must not take a continuation's mark.
     if (textCursor().charFormat().hasProperty(kContinuation)) {
@@ -459,7 +491,14 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const int before = textCursor().position();
+    const Edit edit = isReadOnly() ? Edit::None : editFor(event);
+    const bool single = !textCursor().hasSelection();
     QPlainTextEdit::keyPressEvent(event);
+    // Qt records a character typed or deleted here as an undo step of its
+    // own, which the next one in a row joins; nothing else may join it.
+    if (single && (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward)) {
+        looseSteps_ = document()->availableUndoSteps();
+    }
     // Where a long line is cut, the one place in the text has two cursor
     // positions, the end of one piece and the start of the next; a step
     // from one to the other is no step in the text, so it goes on.
@@ -475,20 +514,41 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
 bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const Edit edit = editFor(event);
     QTextCursor cursor = textCursor();
-    // Typing needs a hand only where it makes a block too long or replaces
-    // a selection across a cut; elsewhere Qt's own handling, which merges
-    // the characters typed in a row into one undo step, does it all.
-    const bool needed = edit == Edit::Type
-                            ? cursor.block().length() + event->text().size() > kMaxBlockLength ||
-                                  (cursor.hasSelection() && nearCut(cursor))
-                            : edit != Edit::None && nearCut(cursor);
-    if (!needed) {
+    const QTextBlock block = cursor.block();
+    // Qt's own handling does it all away from the pieces of long lines, as
+    // long as no block grows too long.
+    const auto piece = [](const QTextBlock& b) {
+        return continuesLine(b) || continuesLine(b.next());
+    };
+    QTextBlock joining; // the block that a deletion joins to this one
+    if (!cursor.hasSelection() && edit == Edit::DeleteBack && cursor.atBlockStart()) {
+        joining = block.previous();
+    } else if (!cursor.hasSelection() && edit == Edit::DeleteForward && cursor.atBlockEnd()) {
+        joining = block.next();
+    }
+    const bool inPiece = piece(block) || (cursor.hasSelection() && nearCut(cursor)) ||
+                         (joining.isValid() && piece(joining));
+    const bool tooLong =
+        (edit == Edit::Type && block.length() + event->text().size() > kMaxBlockLength) ||
+        (joining.isValid() && block.length() + joining.length() > kMaxBlockLength);
+    if (edit == Edit::None || (!inPiece && !tooLong)) {
         return false;
     }
     // The edit, the joining and the cutting of pieces make one undo step,
-    // as the edit alone would in a text without cuts.
+    // as the edit alone would in a text without cuts; and characters typed
+    // or deleted in a row join one step, as Qt's own do.
+    QTextDocument* doc = document();
+    const bool single = !cursor.hasSelection() && (edit == Edit::Type || edit == Edit::DeleteBack ||
+                                                   edit == Edit::DeleteForward);
+    const bool inARow = single && static_cast<int>(edit) == ownEdit_ &&
+                        ownSteps_ == doc->availableUndoSteps() && ownEnd_ == cursor.position() &&
+                        !doc->isRedoAvailable();
     shaping_ = true;
-    cursor.beginEditBlock();
+    if (inARow) {
+        cursor.joinPreviousEditBlock();
+    } else {
+        cursor.beginEditBlock();
+    }
     if (edit != Edit::Type && !cursor.hasSelection()) {
         joinAt(cursor);
     }
@@ -519,7 +579,7 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         break;
     }
     case Edit::Break:
-        cursor.insertBlock();
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
         break;
     case Edit::Type:
         if (overwriteMode() && !cursor.hasSelection() && !cursor.atBlockEnd()) {
@@ -530,12 +590,98 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     case Edit::None:
         break;
     }
-    reshape(document(), cursor.position(), cursor.position(), [] {});
+    reshape(doc, cursor.position(), cursor.position(), [] {});
     cursor.endEditBlock();
+    // With the blocks laid out anew, the cuts next to the edit move to
+    // where the line wraps, still within the same undo step.
+    QTextBlock around =
+        cursor.block().previous().isValid() ? cursor.block().previous() : cursor.block();
+    for (int i = 0; i < 3 && around.isValid(); ++i, around = around.next()) {
+        alignCut(around, [&cursor] { cursor.joinPreviousEditBlock(); });
+    }
     shaping_ = false;
+    ownEdit_ = single ? static_cast<int>(edit) : -1;
+    ownSteps_ = doc->availableUndoSteps();
+    ownEnd_ = cursor.position();
     setTextCursor(cursor);
     event->accept();
     return true;
+}
+
+template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&& open) {
+    QTextDocument* doc = document();
+    const QTextBlock next = block.next();
+    if (lineWrapMode() == NoWrap || !continuesLine(next)) {
+        return false;
+    }
+    doc->documentLayout()->blockBoundingRect(block); // lays the block out
+    if (!block.layout()->preeditAreaText().isEmpty() ||
+        !next.layout()->preeditAreaText().isEmpty()) {
+        return false;
+    }
+    const int length = block.length() - 1;
+    const int wrap =
+        wrapAfter(block, next, doc->defaultFont(), doc->defaultTextOption(), viewport());
+    if (wrap == length || wrap <= 0) {
+        return false;
+    }
+    open();
+    QTextCursor edit(doc);
+    const int at = block.position() + length;
+    edit.setPosition(at);
+    edit.setPosition(at + 1, QTextCursor::KeepAnchor);
+    edit.removeSelectedText();
+    if (wrap < length + next.length() - 1) {
+        edit.setPosition(block.position() + wrap);
+        edit.insertBlock(continuationBlockFormat(), continuationBreakFormat());
+    }
+    edit.endEditBlock();
+    return true;
+}
+
+void TextBoxEdit::paintEvent(QPaintEvent* event) {
+    alignVisibleCuts();
+    QPlainTextEdit::paintEvent(event);
+}
+
+// Moves each cut on screen to where the whole line wraps, so that the line
+// shows as one wrapped paragraph. A cut moves only where the editing history
+// allows it without an undo step of its own: with no history at all, or
+// joined to the last edit unless that is a character Qt typed or deleted;
+// after an undo it waits for the next edit.
+void TextBoxEdit::alignVisibleCuts() {
+    QTextDocument* doc = document();
+    const bool history = doc->isUndoAvailable();
+    if (doc->isRedoAvailable() || (history && doc->availableUndoSteps() == looseSteps_)) {
+        return;
+    }
+    const auto open = [doc, history] {
+        if (!history) {
+            doc->setUndoRedoEnabled(false);
+        }
+        QTextCursor(doc).joinPreviousEditBlock();
+    };
+    qreal top = contentOffset().y();
+    QTextBlock block = firstVisibleBlock();
+    int moves = 0;
+    shaping_ = true;
+    while (block.isValid() && top <= viewport()->height() && moves < 8) {
+        if (alignCut(block, open)) {
+            ++moves;
+            if (!history) {
+                doc->setUndoRedoEnabled(true);
+            }
+            continue;
+        }
+        top += blockBoundingRect(block).height();
+        block = block.next();
+    }
+    shaping_ = false;
+}
+
+void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
+    tidy();
+    QPlainTextEdit::inputMethodEvent(event);
 }
 
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -581,7 +727,7 @@ void TextBoxEdit::tidyLater(int from, int removed, int added) {
         tidyPending_ = true;
         dirtyFrom_ = from;
         dirtyTo_ = from + added;
-        QMetaObject::invokeMethod(this, &TextBoxEdit::tidy, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "tidy", Qt::QueuedConnection);
         return;
     }
     if (dirtyTo_ > from) {

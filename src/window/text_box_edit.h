@@ -6,6 +6,7 @@
 #include <QString>
 
 class QMimeData;
+class QTextBlock;
 class QTextCursor;
 
 namespace rt {
@@ -43,14 +44,18 @@ protected:
     QMimeData* createMimeDataFromSelection() const override;
     void insertFromMimeData(const QMimeData* source) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QTextDocument* newDocument();
     bool editKeyPressed(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);
-    void tidy();
+    Q_INVOKABLE void tidy();
+    void alignVisibleCuts();
+    template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
 
     // True while the text box itself reshapes or fills the document, whose
     // changes need no tidying afterwards.
@@ -58,6 +63,13 @@ private:
     bool tidyPending_ = false;
     int dirtyFrom_ = 0;
     int dirtyTo_ = 0;
+    // The undo steps after Qt's last own typed or deleted character, which
+    // only the next such character may join; and after the text box's own
+    // last edit of a piece, which the next in a row joins.
+    int looseSteps_ = -1;
+    int ownEdit_ = -1;
+    int ownSteps_ = -1;
+    int ownEnd_ = -1;
     QElapsedTimer sinceDoubleClick_;
     QPoint doubleClickAt_;
 };
