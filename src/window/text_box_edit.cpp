@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextDocumentLayout>
+#include <QPointer>
 #include <QStyleHints>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
@@ -271,16 +272,24 @@ int wrapAfter(const QTextBlock& block, const QTextBlock& next, const QFont& font
 }
 
 // Lets the window repaint under the busy cursor while a long fill runs.
-// Only paint and window events get through: input and timers wait, so no
-// handler runs inside the one that fills the text box.
-class FillPace {
+// Only paint and window events get through: input and timers wait, and so
+// does a click on a window's close box, so that no handler runs inside the
+// one that fills the text box.
+class FillPace : public QObject {
 public:
     FillPace() { clock_.start(); }
     FillPace(const FillPace&) = delete;
     FillPace& operator=(const FillPace&) = delete;
-    ~FillPace() {
-        if (busy_) {
-            QGuiApplication::restoreOverrideCursor();
+    ~FillPace() override {
+        if (!busy_) {
+            return;
+        }
+        QCoreApplication::instance()->removeEventFilter(this);
+        QGuiApplication::restoreOverrideCursor();
+        for (const QPointer<QWidget>& window : closing_) {
+            if (window) {
+                QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
+            }
         }
     }
 
@@ -291,6 +300,7 @@ public:
         }
         if (!busy_) {
             QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+            QCoreApplication::instance()->installEventFilter(this);
             busy_ = true;
         }
         lastRepaint_ = now;
@@ -301,10 +311,22 @@ public:
         cursor.beginEditBlock();
     }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Close || !watched->isWidgetType() ||
+            !static_cast<QWidget*>(watched)->isWindow()) {
+            return false;
+        }
+        closing_.append(static_cast<QWidget*>(watched));
+        event->ignore();
+        return true;
+    }
+
 private:
     QElapsedTimer clock_;
     qint64 lastRepaint_ = 0;
     bool busy_ = false;
+    QList<QPointer<QWidget>> closing_;
 };
 
 enum class Edit {
