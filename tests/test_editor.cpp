@@ -10,8 +10,8 @@
 #include <QInputMethodEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QTest>
+#include <QTextBlock>
 
 #include <memory>
 
