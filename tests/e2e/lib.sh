@@ -72,17 +72,26 @@ client_origin() {
     xwininfo -id "$1" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print x, y}'
 }
 
-# Clicks at a point given in the client area's pixels.
-click_at() {
+# Moves the pointer to a point given in the client area's pixels and waits
+# until it is there. xdotool's own wait lasts 15 s when the pointer is
+# there already, so it only runs when the pointer has to move.
+pointer_to() {
     local window=$1 x=$2 y=$3 ox oy
     read -r ox oy < <(client_origin "$window")
-    xdotool mousemove --sync $((ox + x)) $((oy + y)) click 1
+    if [ "$(xdotool getmouselocation | cut -d' ' -f1-2)" != "x:$((ox + x)) y:$((oy + y))" ]; then
+        xdotool mousemove --sync $((ox + x)) $((oy + y))
+    fi
+}
+
+# Clicks at a point given in the client area's pixels.
+click_at() {
+    pointer_to "$@"
+    xdotool click 1
 }
 
 double_click_at() {
-    local window=$1 x=$2 y=$3 ox oy
-    read -r ox oy < <(client_origin "$window")
-    xdotool mousemove --sync $((ox + x)) $((oy + y)) click --repeat 2 --delay 80 1
+    pointer_to "$@"
+    xdotool click --repeat 2 --delay 80 1
 }
 
 # Prints the window's title as the window manager shows it.
