@@ -20,6 +20,10 @@
 #include <cstdlib>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace rt {
 
 namespace {
@@ -37,6 +41,8 @@ constexpr qint64 kBusyAfterMs = 300;
 constexpr qint64 kRepaintIntervalMs = 40;
 // Characters of short lines that a fill inserts at one go.
 constexpr qsizetype kRunLength = qsizetype(64) * 1024;
+// Characters of a text above which the fill first hands freed memory back.
+constexpr qsizetype kTrimAbove = qsizetype(1024) * 1024;
 
 const QTextBlockFormat& continuationBlockFormat() {
     static const QTextBlockFormat format = [] {
@@ -440,6 +446,14 @@ QString TextBoxEdit::text() const {
 }
 
 void TextBoxEdit::setText(const QString& text) {
+#ifdef __GLIBC__
+    // A big text was just read and decoded, often on another thread; the
+    // memory that freed stays in the C library's pools, where the document
+    // about to be built may not reach it, unless it goes back to the system.
+    if (text.size() > kTrimAbove) {
+        malloc_trim(0);
+    }
+#endif
     QTextDocument* const old = document();
     QTextDocument* const doc = newDocument();
     // The new document goes in empty: Qt gives every block of a document
