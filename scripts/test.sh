@@ -15,7 +15,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
+SECONDS=0
 install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+echo "=== packages ready in $SECONDS s"
 STAGES=${YONAMITO_TEST_STAGES:-unit sanitize fuzz tidy}
 BUILD_DIR=${BUILD_DIR:-build}
 
