@@ -1,16 +1,10 @@
 // The crash dialog as a user meets it: start-up, Details, Close and the
 // keyboard, driven through real widgets on Qt's offscreen platform.
 
-#include "dialog/crash_dialog.h"
-#include "main_window.h"
-#include "window/runtime.h"
+#include "window_test.h"
 
-#include <QApplication>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
-
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -22,30 +16,13 @@ QPoint centreOf(const QWidget* w) {
 
 } // namespace
 
-class TestCrashDialog : public QObject {
+class TestCrashDialog : public WindowTest {
     Q_OBJECT
 
-private:
-    std::unique_ptr<yonamito::MainWindow> app_;
-    rt::FrmMain& f() { return app_->controls(); }
-    QWidget* window() { return app_->form().window(); }
-
-    void clickButton(rt::CommandButton& button) {
-        QTest::mouseClick(button.button(), Qt::LeftButton);
-    }
-
 private slots:
-    void initTestCase() { rt::setUpApplication(rt::versionRecord()); }
+    void initTestCase() { setUpRuntime(); }
 
-    void init() {
-        app_ = std::make_unique<yonamito::MainWindow>();
-        // The placeholder caption must never reach the screen: Load replaces
-        // it before the first show.
-        app_->form().load();
-        QVERIFY(f().label.caption() != u"ここに文字列が表示されます。"_s);
-        app_->form().show();
-        QVERIFY(QTest::qWaitForWindowActive(window()));
-    }
+    void init() { QVERIFY(start(false, false)); }
 
     void cleanup() { app_.reset(); }
 
@@ -78,23 +55,9 @@ private slots:
         QVERIFY(f().Close.isDefault());
     }
 
-    void detailsTextKeepsEveryCharacter() {
-        // The report goes through the text widget and comes back exactly,
-        // trailing spaces and the final line break included.
-        QString expected;
-        for (const auto& c : rt::frmMainDescription().controls) {
-            if (c.name == u"Tex"_s) {
-                expected = c.text;
-            }
-        }
-        QCOMPARE(f().Tex.text(), expected);
-        QVERIFY(expected.endsWith(u" \r\n"_s));
-        QCOMPARE(expected.count(u"\r\n"_s), 11);
-    }
-
     void detailsGrowsTheWindowOnce() {
         const QPoint topLeft = window()->pos();
-        clickButton(f().ShowSui);
+        click(f().ShowSui);
         QCOMPARE(app_->form().height(), 4065.0F);
         QCOMPARE(window()->size(), QSize(462, 246));
         QCOMPARE(window()->pos(), topLeft);
@@ -102,7 +65,7 @@ private slots:
         QVERIFY(window()->rect().contains(f().Tex.widget()->geometry()));
 
         // A second click on the greyed button changes nothing.
-        clickButton(f().ShowSui);
+        click(f().ShowSui);
         QCOMPARE(window()->size(), QSize(462, 246));
         QVERIFY(app_->form().isLoaded());
     }
@@ -122,7 +85,7 @@ private slots:
         QFETCH(bool, edited);
         QFETCH(int, how);
         if (expanded) {
-            clickButton(f().ShowSui);
+            click(f().ShowSui);
         }
         if (edited) {
             f().Tex.edit()->setFocus();
@@ -131,7 +94,7 @@ private slots:
         QSignalSpy unloaded(&app_->form(), &rt::Form::unloaded);
         switch (how) {
         case 0:
-            clickButton(f().Close);
+            click(f().Close);
             break;
         case 1:
             window()->close(); // The title bar's close box.
@@ -152,13 +115,8 @@ private slots:
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
 
-    void altDOpensTheDetails() {
-        QTest::keyClick(window(), Qt::Key_D, Qt::AltModifier);
-        QTRY_COMPARE(window()->size(), QSize(462, 246));
-    }
-
     void enterInTheTextBreaksTheLine() {
-        clickButton(f().ShowSui);
+        click(f().ShowSui);
         QPlainTextEdit* edit = f().Tex.edit();
         edit->setFocus();
         edit->moveCursor(QTextCursor::End);
@@ -187,7 +145,7 @@ private slots:
                                        f().About.button(), f().Close.button()};
         for (QWidget* next : expected) {
             if (next == f().Tex.edit()) {
-                clickButton(f().ShowSui);
+                click(f().ShowSui);
                 f().Close.button()->setFocus();
             }
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

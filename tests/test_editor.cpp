@@ -1,19 +1,11 @@
 // The hidden editor through its real buttons: the panel toggle, New, Open
 // and Save with scripted file dialogs on real files, and the font pair.
 
-#include "main_window.h"
-#include "test_files.h"
-#include "window/runtime.h"
+#include "window_test.h"
 
 #include <QClipboard>
-#include <QFile>
 #include <QInputMethodEvent>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTextBlock>
-
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -23,47 +15,16 @@ using testfiles::readAll;
 
 } // namespace
 
-class TestEditor : public QObject {
+class TestEditor : public WindowTest {
     Q_OBJECT
-
-private:
-    std::unique_ptr<yonamito::MainWindow> app_;
-    QTemporaryDir dir_;
-    QStringList dialogAnswers_;
-
-    rt::FrmMain& f() { return app_->controls(); }
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
-    void click(rt::CommandButton& button) { QTest::mouseClick(button.button(), Qt::LeftButton); }
-
-    // Opens a file through the Open button, the dialog answering `name`.
-    void open(const QString& name) {
-        dialogAnswers_ = {name};
-        click(f().mnu_Open);
-    }
-    void save(const QString& name) {
-        dialogAnswers_ = {name};
-        click(f().mnu_Save);
-    }
 
 private slots:
     void initTestCase() {
-        rt::setUpApplication(rt::versionRecord());
+        setUpRuntime();
         QVERIFY(dir_.isValid());
-        rt::CommonDialog::setScript([this](rt::CommonDialog::Mode, const QString&) {
-            return dialogAnswers_.isEmpty() ? QString() : dialogAnswers_.takeFirst();
-        });
     }
 
-    void init() {
-        app_ = std::make_unique<yonamito::MainWindow>();
-        app_->form().load();
-        app_->form().show();
-        QVERIFY(QTest::qWaitForWindowExposed(app_->form().window()));
-        click(f().ShowSui);
-        QTest::mouseClick(f().label.widget(), Qt::LeftButton);
-        QVERIFY(f().Menuu.visible());
-    }
+    void init() { QVERIFY(start(true, true)); }
 
     void cleanup() { app_.reset(); }
 
@@ -82,26 +43,6 @@ private slots:
         QVERIFY(!f().Menuu.visible());
         QTest::mouseClick(f().label.widget(), Qt::LeftButton);
         QVERIFY(bar->isVisible());
-    }
-
-    void barTogglesInTheCompactWindowToo() {
-        app_ = std::make_unique<yonamito::MainWindow>();
-        app_->form().load();
-        app_->form().show();
-        QVERIFY(QTest::qWaitForWindowExposed(app_->form().window()));
-        for (int i = 0; i < 3; ++i) {
-            QTest::mouseClick(f().label.widget(), Qt::LeftButton);
-        }
-        QVERIFY(f().Menuu.visible());
-        // Below the compact window's edge it cannot be seen or clicked.
-        QVERIFY(f().Menuu.widget()->geometry().top() >= app_->form().window()->height());
-        click(f().ShowSui);
-        QVERIFY(f().Menuu.widget()->isVisible());
-    }
-
-    void newEmptiesTheText() {
-        click(f().mnu_New);
-        QCOMPARE(f().Tex.text(), QString());
     }
 
     void typedTextSurvivesSaveAndOpen() {

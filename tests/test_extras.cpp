@@ -2,43 +2,22 @@
 
 #include "extras/about.h"
 #include "extras/icon_pulse.h"
-#include "main_window.h"
-#include "window/runtime.h"
-
-#include <QMessageBox>
-#include <QTest>
-#include <QTimer>
-
-#include <memory>
+#include "window_test.h"
 
 using namespace Qt::StringLiterals;
 
-class TestExtras : public QObject {
+class TestExtras : public WindowTest {
     Q_OBJECT
 
 private:
-    std::unique_ptr<yonamito::MainWindow> app_;
-    rt::FrmMain& f() { return app_->controls(); }
-    QWidget* window() { return app_->form().window(); }
     QSize icoPixels() { return f().Ico.widget()->size(); }
 
     void tick() { extras::Timer_Timer(f()); }
 
-    // A point of the message that the icon never covers, even grown.
-    QPoint messageOutsideIcon() {
-        return f().label.widget()->geometry().topRight() + QPoint(-8, 8);
-    }
-
 private slots:
-    void initTestCase() { rt::setUpApplication(rt::versionRecord()); }
+    void initTestCase() { setUpRuntime(); }
 
-    void init() {
-        app_ = std::make_unique<yonamito::MainWindow>();
-        app_->form().load();
-        app_->form().show();
-        QVERIFY(QTest::qWaitForWindowExposed(window()));
-        QTest::mouseClick(f().ShowSui.button(), Qt::LeftButton);
-    }
+    void init() { QVERIFY(start(true, false)); }
 
     void cleanup() { app_.reset(); }
 
@@ -116,23 +95,6 @@ private slots:
         // Ticks that still arrive while resting change nothing.
         tick();
         tick();
-        QCOMPARE(icoPixels(), QSize(32, 32));
-    }
-
-    void doubleClickStartsAndStopsWithTheBar() {
-        const QPoint at = messageOutsideIcon();
-        QWindow* handle = window()->windowHandle();
-        QTest::mouseDClick(handle, Qt::LeftButton, {}, at);
-        QVERIFY(f().IcoPulse);
-        QVERIFY(f().Menuu.visible()); // Its leading click toggled the bar.
-        // The real timer runs the pulse.
-        QTRY_VERIFY_WITH_TIMEOUT(icoPixels().width() > 32, 1000);
-        QTest::qWait(400);
-        QTest::mouseDClick(handle, Qt::LeftButton, {}, at);
-        QVERIFY(!f().IcoPulse);
-        QVERIFY(!f().Menuu.visible());
-        QCOMPARE(icoPixels(), QSize(32, 32));
-        QTest::qWait(250);
         QCOMPARE(icoPixels(), QSize(32, 32));
     }
 

@@ -3,21 +3,14 @@
 // survives a save, and every failure is told in exactly one message box
 // while the text and the file stay as they were.
 
-#include "test_files.h"
-#include "main_window.h"
-#include "window/runtime.h"
 #include "window/textfile.h"
+#include "window_test.h"
 
 #include <QDir>
-#include <QMessageBox>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
-#include <memory>
 #include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -62,35 +55,11 @@ bool asNobody(const std::function<bool()>& step) {
 
 } // namespace
 
-class TestFiles : public QObject {
+class TestFiles : public WindowTest {
     Q_OBJECT
 
 private:
-    std::unique_ptr<yonamito::MainWindow> app_;
-    QTemporaryDir dir_;
-    QString answer_;
-    QString filter_;
-    QStringList boxes_;
     QString smallFs_;
-
-    rt::FrmMain& f() { return app_->controls(); }
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
-    // Clicks a button, the file dialog answering `answer`, and closes each
-    // message box that appears, noting its title and text.
-    void press(rt::CommandButton& button, const QString& answer) {
-        answer_ = answer;
-        boxes_.clear();
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                boxes_ << box->windowTitle() + u'|' + box->text();
-                box->accept();
-            }
-        });
-        closer.start(10);
-        QTest::mouseClick(button.button(), Qt::LeftButton);
-    }
 
     // Exactly one critical box, titled with the program's name, naming the
     // file. A test fails with the boxes it saw.
@@ -101,25 +70,14 @@ private:
 
 private slots:
     void initTestCase() {
-        rt::setUpApplication(rt::versionRecord());
+        setUpRuntime();
         QVERIFY(dir_.isValid());
         // Others may pass through, so that the rows run as nobody reach
         // their files.
         chmod(QFile::encodeName(dir_.path()).constData(), 0711);
-        rt::CommonDialog::setScript([this](rt::CommonDialog::Mode, const QString& filter) {
-            filter_ = filter;
-            return answer_;
-        });
     }
 
-    void init() {
-        app_ = std::make_unique<yonamito::MainWindow>();
-        app_->form().load();
-        app_->form().show();
-        QVERIFY(QTest::qWaitForWindowExposed(app_->form().window()));
-        QTest::mouseClick(f().ShowSui.button(), Qt::LeftButton);
-        QTest::mouseClick(f().label.widget(), Qt::LeftButton);
-    }
+    void init() { QVERIFY(start(true, true)); }
 
     void cleanup() { app_.reset(); }
 
@@ -142,6 +100,8 @@ private slots:
         QTest::addRow("CP932, CR LF")
             << cp932("ヨナミト\r\nﾃｷｽﾄ\r\n") << u"ヨナミト\r\nﾃｷｽﾄ"_s << same;
         QTest::addRow("CP932, LF") << cp932("表示\n二行\n") << u"表示\r\n二行"_s << same;
+        QTest::addRow("CP932, no line end")
+            << cp932("日本語") << u"日本語"_s << cp932("日本語\r\n");
         QTest::addRow("Latin-1") << QByteArray("caf\xE9\r\nna\xEFve\r\n") << QString() << same;
         QTest::addRow("UTF-8, one stray 0xFF") << u"日本語"_s.toUtf8() + "\xFF\n"
                                                << u"日本語"_s + QChar(0xDCFF) << same;
@@ -177,7 +137,11 @@ private slots:
         QFETCH(QByteArray, saved);
         const QString name = path(u"file.txt"_s);
         if (file.isNull()) {
-            QTest::mouseClick(f().mnu_New.button(), Qt::LeftButton);
+            // New forgets the text and the format of the file opened before.
+            QVERIFY(writeAll(name, "utf-8\n"));
+            open(name);
+            click(f().mnu_New);
+            QCOMPARE(f().Tex.text(), QString());
             f().Tex.setText(shown);
         } else {
             QVERIFY(writeAll(name, file));
@@ -270,9 +234,10 @@ private slots:
         QTest::addRow("save: a folder") << true << dir_.path();
         QTest::addRow("save: missing folder") << true << path(u"none/a.txt"_s);
         QTest::addRow("save: a FIFO") << true << path(u"fifo"_s);
-        QTest::addRow("save: /dev/null") << true << u"/dev/null"_s;
         QTest::addRow("save: read-only file, as nobody") << true << path(u"locked.txt"_s);
         QTest::addRow("save: full disk") << true << u"full"_s;
+        // Few enough bytes that they all wait in the write buffer for the flush.
+        QTest::addRow("save: full disk, the last bytes") << true << u"full, tail"_s;
         QTest::addRow("save: full disk, in place") << true << u"full, linked"_s;
         QTest::addRow("save: cancelled") << true << QString();
     }
@@ -292,6 +257,7 @@ private slots:
         getrlimit(RLIMIT_FSIZE, &limit);
         const struct rlimit unlimited = limit;
         const bool linked = name.endsWith(u"linked"_s);
+        const bool tail = name.endsWith(u"tail"_s);
         if (name.startsWith(u"full"_s)) {
             // As root a small file system fills up; otherwise a file size
             // limit stands in for it.
@@ -305,10 +271,10 @@ private slots:
             QVERIFY(writeAll(name, "the old content\r\n"));
             QVERIFY(!linked || link(QFile::encodeName(name).constData(), other.constData()) == 0);
             std::signal(SIGXFSZ, SIG_IGN);
-            limit.rlim_cur = smallFs_.isEmpty() ? 128 * 1024 : limit.rlim_cur;
+            limit.rlim_cur = tail ? 4096 : smallFs_.isEmpty() ? 128 * 1024 : limit.rlim_cur;
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        f().Tex.setText((QString(99, u'y') + u"\r\n"_s).repeated(4096));
+        f().Tex.setText((QString(99, u'y') + u"\r\n"_s).repeated(tail ? 100 : 4096));
         const QString text = f().Tex.text();
         // Reading a FIFO would block; what is not a file counts as empty.
         auto content = [&name] { return QFileInfo(name).isFile() ? readAll(name) : QByteArray(); };
