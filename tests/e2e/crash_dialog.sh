@@ -4,7 +4,7 @@
 . "$(dirname "$0")/lib.sh"
 start_display
 
-# Compact, then expanded by a real click on Details, then Close, at every
+# Compact, then expanded by a real click on Details, then closed, at every
 # scale: both client sizes are exact to the device pixel and the width never
 # changes. The program starts with no locale at all; its title must still
 # reach the window manager intact, in the legacy property too.
@@ -27,31 +27,24 @@ for scale in 1 1.25 1.5 1.75 2; do
     sleep 0.3
     expect_eq "$(client_size "$APP_WINDOW")" "$(px 462) $(px 246)" "expanded client size at $scale"
     screenshot "$APP_WINDOW" "expanded-$scale"
-    # Close sits at 5420,155 twips: its centre is 405,21 px.
-    click_at "$APP_WINDOW" "$(px 405)" "$(px 21)"
+    if [ "$scale" = 1 ]; then
+        # Enter while typing in the details inserts a line and never closes.
+        click_at "$APP_WINDOW" 200 150
+        xdotool type --delay 20 "typed"
+        xdotool key Return Return KP_Enter
+        xdotool type --delay 20 "more"
+        sleep 0.5
+        running || fail "Enter in the details closed the program"
+        echo "ok: Enter in the details kept the program open"
+        screenshot "$APP_WINDOW" typed
+    fi
+    if [ "$scale" = 2 ]; then
+        # The title bar's close box (the window manager's close) ends it too.
+        xdotool key --clearmodifiers alt+F4
+    else
+        # Close sits at 5420,155 twips: its centre is 405,21 px.
+        click_at "$APP_WINDOW" "$(px 405)" "$(px 21)"
+    fi
     wait_exit "$APP_PID"
-    expect_eq "$APP_STATUS" 0 "exit status after Close"
+    expect_eq "$APP_STATUS" 0 "exit status after closing at $scale"
 done
-
-# The title bar's close box (the window manager's close) ends it too.
-start_app
-xdotool key --clearmodifiers alt+F4
-wait_exit "$APP_PID"
-expect_eq "$APP_STATUS" 0 "exit status after the close box"
-
-# Enter while typing in the details inserts a line and never closes.
-start_app
-xdotool key --clearmodifiers alt+d
-sleep 0.3
-click_at "$APP_WINDOW" 200 150
-xdotool type --delay 20 "typed"
-xdotool key Return Return KP_Enter
-xdotool type --delay 20 "more"
-sleep 0.5
-kill -0 "$APP_PID" 2>/dev/null || fail "Enter in the details closed the program"
-echo "ok: Enter in the details kept the program open"
-screenshot "$APP_WINDOW" typed
-# Back on the Close button, Enter closes.
-click_at "$APP_WINDOW" 405 21 # A click presses it as well; this is the last step.
-wait_exit "$APP_PID"
-expect_eq "$APP_STATUS" 0 "exit status after the last Close"

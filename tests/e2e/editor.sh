@@ -62,7 +62,7 @@ xdotool key Return
 sleep 0.3
 xdotool search --onlyvisible --pid "$APP_PID" | grep -q "^$box\$" && fail "Enter did not close the About box"
 
-kill -0 "$APP_PID" || fail "the program ended"
+running || fail "the program ended"
 click_at "$APP_WINDOW" 405 21
 wait_exit "$APP_PID"
 expect_eq "$APP_STATUS" 0 "exit status after Close"

@@ -122,13 +122,20 @@ screenshot() {
     echo "screenshot: $ARTIFACTS/$name.png"
 }
 
+# Whether the program still runs: an ended child stays a zombie, which
+# kill -0 still finds, until its shell reaps it.
+running() {
+    local pid=${1:-$APP_PID}
+    kill -0 "$pid" 2>/dev/null && ! grep -q '^State:.*Z' "/proc/$pid/status" 2>/dev/null
+}
+
 # Waits up to N tenths of a second for the program to end and sets
 # APP_STATUS to its exit status. It must run in the shell that started the
 # program, never in a command substitution: only that shell can reap it.
 wait_exit() {
     local pid=$1 tenths=${2:-50}
     for _ in $(seq "$tenths"); do
-        if ! kill -0 "$pid" 2>/dev/null || grep -q '^State:.*Z' "/proc/$pid/status" 2>/dev/null; then
+        if ! running "$pid"; then
             APP_STATUS=0
             wait "$pid" || APP_STATUS=$?
             return 0

@@ -40,7 +40,7 @@ screenshot "$APP_WINDOW" pulse
 double_click_at "$APP_WINDOW" 300 20
 sleep 0.4
 after=()
-for _ in $(seq 4); do
+for _ in $(seq 2); do
     after+=("$(red_width)")
     sleep 0.1
 done
