@@ -8,14 +8,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QPoint centreOf(const QWidget* w) {
-    return w->mapTo(w->window(), w->rect().center());
-}
-
-} // namespace
-
 class TestCrashDialog : public WindowTest {
     Q_OBJECT
 
@@ -151,22 +143,6 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
         }
-    }
-
-    void iconCatchesItsOwnClicks() {
-        QSignalSpy clicks(&f().label, &rt::Label::click);
-        QWindow* handle = window()->windowHandle();
-        QTest::mouseClick(handle, Qt::LeftButton, {}, centreOf(f().Ico.widget()));
-        QCOMPARE(clicks.count(), 0);
-        // Grown over the message, the icon still keeps the clicks it covers,
-        // while the uncovered part of the message takes its own.
-        f().Ico.setWidth(3840);
-        f().Ico.setHeight(3840);
-        const QRect label = f().label.widget()->geometry();
-        QTest::mouseClick(handle, Qt::LeftButton, {}, label.topLeft() + QPoint(20, 20));
-        QCOMPARE(clicks.count(), 0);
-        QTest::mouseClick(handle, Qt::LeftButton, {}, label.topRight() + QPoint(-5, 5));
-        QCOMPARE(clicks.count(), 1);
     }
 
     void doubleClickGivesOneClickThenOneDblClick() {
