@@ -7,7 +7,7 @@
 #   sanitize  the same suite built with AddressSanitizer and
 #             UndefinedBehaviorSanitizer (the packaging tests aside, which
 #             check a release package, not a sanitizer build);
-#   fuzz      the libFuzzer targets of the text-file layer, 60 s each;
+#   fuzz      the libFuzzer target of the text codec, 60 s;
 #   tidy      clang-tidy over the program's sources.
 #
 # YONAMITO_TEST_STAGES picks some of them, e.g. "unit" for a quick run;
