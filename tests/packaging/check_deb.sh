@@ -24,7 +24,7 @@ ok "dpkg-deb --info shows Version: $version"
 # only looks up by name at run time, from the CPack settings. Entries may
 # carry version limits.
 depends=$(sed -n 's/^ Depends: //p' <<<"$info" | tr ',' '\n' | sed -E 's/^ *//; s/ *\(.*//')
-for package in libqt6widgets6 fonts-ipafont-gothic; do
+for package in libqt6widgets6 fonts-ipafont-gothic qt6-translations-l10n; do
     grep -qxF "$package" <<<"$depends" || fail "Depends lacks $package: ${depends//$'\n'/, }"
     ok "Depends names $package"
 done
