@@ -22,6 +22,7 @@
 // Usage: bench_open_save [--reps N] [--limit SECONDS] [--only TEXT]
 // Needs the xcb platform: bench/open_save.sh starts a virtual X display.
 
+#include "../median.h"
 #include "main_window.h"
 #include "window/controls.h"
 #include "window/frm_main_description.h"
@@ -89,15 +90,6 @@ qint64 nowNs() {
 
 double ms(qint64 ns) {
     return static_cast<double>(ns) / 1.0e6;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) {
-        return std::nan("");
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
 }
 
 void settle(int milliseconds) {

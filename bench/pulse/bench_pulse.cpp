@@ -6,6 +6,7 @@
 //
 // Usage: bench_pulse [--ticks N]   (runs on any Qt platform: xcb, offscreen)
 
+#include "../median.h"
 #include "extras/icon_pulse.h"
 #include "main_window.h"
 #include "window/runtime.h"
@@ -43,15 +44,6 @@ constexpr double kTickGoalUs = 2000.0;
 QElapsedTimer& benchClock() {
     static QElapsedTimer timer;
     return timer;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) {
-        return std::nan("");
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
 }
 
 double smallest(const std::vector<double>& values) {
