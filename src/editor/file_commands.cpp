@@ -41,7 +41,8 @@ void mnu_Open_Click(rt::FrmMain& f) {
         // Reading and decoding a large file takes a while; the window keeps
         // repainting meanwhile.
         std::optional<rt::InputFile> opened;
-        rt::runLongWork([&opened, &f] { opened.emplace(f.cmnOpen.fileName()); });
+        const QString name = f.cmnOpen.fileName();
+        rt::runLongWork([&opened, &name] { opened.emplace(name); });
         rt::InputFile& file = *opened;
         QString text;
         if (!file.eof()) {
