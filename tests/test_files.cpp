@@ -3,7 +3,7 @@
 // survives a save, and every failure is told in exactly one message box
 // while the text and the file stay as they were.
 
-#include "window/textfile.h"
+#include "textfile/textfile.h"
 #include "window_test.h"
 
 #include <QDir>

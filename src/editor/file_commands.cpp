@@ -2,7 +2,7 @@
 
 #include "window/long_work.h"
 #include "window/runtime.h"
-#include "window/textfile.h"
+#include "textfile/textfile.h"
 
 #include <optional>
 

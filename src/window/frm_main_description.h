@@ -4,7 +4,7 @@
 #include "window/form.h"
 #include "window/form_description.h"
 #include "window/runtime.h"
-#include "window/text_codec.h"
+#include "textfile/text_codec.h"
 
 namespace rt {
 

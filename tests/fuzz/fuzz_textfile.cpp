@@ -14,8 +14,8 @@
 // file back must give the text again, line breaks as the format's line end
 // and each lone surrogate that is no stand-in as U+FFFD.
 
-#include "window/text_codec.h"
-#include "window/textfile.h"
+#include "textfile/text_codec.h"
+#include "textfile/textfile.h"
 
 #include <algorithm>
 #include <array>

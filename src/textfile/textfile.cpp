@@ -1,4 +1,4 @@
-#include "window/textfile.h"
+#include "textfile/textfile.h"
 
 #include "window/runtime_error.h"
 

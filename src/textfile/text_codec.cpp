@@ -1,4 +1,4 @@
-#include "window/text_codec.h"
+#include "textfile/text_codec.h"
 
 #include <QtEndian>
 

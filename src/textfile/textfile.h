@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringView>
 
-#include "window/text_codec.h"
+#include "textfile/text_codec.h"
 
 #include <memory>
 
