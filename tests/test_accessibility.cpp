@@ -67,7 +67,7 @@ private slots:
     // the text, which the unique words around it tell.
     void theTextReadsAsTheTextAcrossCuts() {
         QString longLine;
-        for (int i = 0; longLine.size() < 3 * rt::TextBoxEdit::kMaxBlockLength; ++i) {
+        for (int i = 0; longLine.size() < qsizetype{3} * rt::TextBoxEdit::kMaxBlockLength; ++i) {
             longLine += u"w%1 "_s.arg(i, 5, 10, QChar(u'0'));
         }
         f().Tex.setText(u"first\r\nsecond\r\n"_s + longLine + u"\r\nlast"_s);
