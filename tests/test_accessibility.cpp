@@ -144,6 +144,15 @@ private slots:
         const QString typed = rt::fromCrLf(f().Tex.text());
         QCOMPARE(reader->text(0, reader->characterCount()), typed);
         QCOMPARE(of(edit)->text(QAccessible::Value), typed);
+
+        // A word too long for a piece is cut where the line cannot wrap, and
+        // still reads as one word.
+        const QString word(qsizetype{3} * rt::TextBoxEdit::kMaxBlockLength, u'a');
+        f().Tex.setText(u"b "_s + word + u" c"_s);
+        reader = of(edit)->textInterface();
+        for (const int at : {2, 5000, 20000, static_cast<int>(word.size()) + 1}) {
+            QCOMPARE(reader->textAtOffset(at, QAccessible::WordBoundary, &start, &end), word);
+        }
     }
 };
 
