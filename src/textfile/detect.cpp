@@ -250,55 +250,62 @@ struct Scan {
 
 Scan scan(Bytes data, std::size_t size) {
     Scan s;
+    auto invalid = [&s]() {
+        s.utf8 = false;
+        return s;
+    };
     std::size_t i = 0;
     while (i < size) {
-        // Eight ASCII bytes at a time.
-        if (i + 8 <= size) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, data + i, 8);
-            if ((word & 0x8080808080808080ULL) == 0) {
-                i += 8;
+        // ASCII 32 bytes at a time.
+        while (i + 32 <= size) {
+            std::array<std::uint64_t, 4> words{};
+            std::memcpy(words.data(), data + i, 32);
+            if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ULL) != 0)
+                break;
+            i += 32;
+        }
+        // Then byte by byte until the next stretch of ASCII; Japanese is
+        // three-byte sequences, taken first.
+        const std::size_t stop = std::min(size, i + 32);
+        while (i < stop) {
+            const unsigned char b = data[i];
+            if (b < 0x80) {
+                ++i;
                 continue;
             }
-        }
-        const unsigned char b = data[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        if (!s.high) {
-            s.high = true;
-            s.firstHigh = i;
-        }
-        std::size_t need = 0;
-        unsigned char lo = 0x80;
-        unsigned char hi = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            lo = b == 0xE0 ? 0xA0 : 0x80;
-            hi = b == 0xED ? 0x9F : 0xBF;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            lo = b == 0xF0 ? 0x90 : 0x80;
-            hi = b == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            s.utf8 = false;
-            return s;
-        }
-        if (size - i <= need || data[i + 1] < lo || data[i + 1] > hi) {
-            s.utf8 = false;
-            return s;
-        }
-        for (std::size_t k = 2; k <= need; ++k) {
-            if ((data[i + k] & 0xC0) != 0x80) {
-                s.utf8 = false;
-                return s;
+            if (!s.high) {
+                s.high = true;
+                s.firstHigh = i;
+            }
+            if ((b & 0xF0) == 0xE0) {
+                if (size - i < 3)
+                    return invalid();
+                const unsigned char c1 = data[i + 1];
+                const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;
+                const unsigned char hi = b == 0xED ? 0x9F : 0xBF;
+                if (c1 < lo || c1 > hi || (data[i + 2] & 0xC0) != 0x80)
+                    return invalid();
+                s.longSequences = true;
+                i += 3;
+            } else if (b >= 0xC2 && b <= 0xDF) {
+                if (size - i < 2 || (data[i + 1] & 0xC0) != 0x80)
+                    return invalid();
+                i += 2;
+            } else if (b >= 0xF0 && b <= 0xF4) {
+                if (size - i < 4)
+                    return invalid();
+                const unsigned char c1 = data[i + 1];
+                const unsigned char lo = b == 0xF0 ? 0x90 : 0x80;
+                const unsigned char hi = b == 0xF4 ? 0x8F : 0xBF;
+                if (c1 < lo || c1 > hi || (data[i + 2] & 0xC0) != 0x80 ||
+                    (data[i + 3] & 0xC0) != 0x80)
+                    return invalid();
+                s.longSequences = true;
+                i += 4;
+            } else {
+                return invalid();
             }
         }
-        s.longSequences = s.longSequences || need >= 2;
-        i += need + 1;
     }
     return s;
 }
