@@ -292,9 +292,15 @@ EncodedText Writer::run() {
     if (lastOpen && !new_.empty())
         out_ += lineEnd_;
 
-    // Lines found once in each, in the same order, anchor the rest.
-    const auto oldCount = qsizetype(old_.size());
-    const auto newCount = qsizetype(new_.size());
+    // The lines both share at the end stay; lines found once in each, in
+    // the same order, anchor the rest.
+    qsizetype tail = 0;
+    while (tail < qsizetype(old_.size()) && tail < qsizetype(new_.size()) &&
+           oldText(old_[old_.size() - 1 - std::size_t(tail)]) ==
+               newText(new_[new_.size() - 1 - std::size_t(tail)]))
+        ++tail;
+    const auto oldCount = qsizetype(old_.size()) - tail;
+    const auto newCount = qsizetype(new_.size()) - tail;
     QHash<QString, qsizetype> oldOnce;
     QHash<QStringView, qsizetype> newOnce;
     std::vector<QString> oldTexts;
@@ -331,6 +337,8 @@ EncodedText Writer::run() {
     }
     if (!failed())
         writeRange(oldAt, oldCount, newAt, newCount);
+    for (qsizetype k = 0; k < tail; ++k)
+        writeKept(old_[std::size_t(oldCount + k)], newCount + k == qsizetype(new_.size()) - 1);
     if (failed())
         return {QByteArray(), unheld_};
     return {out_, std::nullopt};

@@ -512,6 +512,8 @@ qsizetype Encoder::encode(QStringView piece, QByteArray& out) {
         if (d_->check->text(QByteArrayView(out).sliced(before), 0) != run) {
             // Which character reads back otherwise: the first that does so
             // on its own.
+            if (run.size() == (QChar::isHighSurrogate(run[0].unicode()) ? 2 : 1))
+                return i;
             for (qsizetype k = 0; k < run.size(); ++k) {
                 const qsizetype w = QChar::isHighSurrogate(run[k].unicode()) ? 2 : 1;
                 QByteArray one;
@@ -589,10 +591,10 @@ DecodedText decodeText(const QByteArray& bytes, Detection as) {
     // Without a line end to go by, a file keeps the line end its encoding
     // suggests: Unix's for UTF-8 and EUC without a mark, Windows' for the
     // rest.
-    const bool unix = !format.bom && (format.encoding == FileEncoding::Utf8 ||
-                                      format.encoding == FileEncoding::EucJpMs ||
-                                      format.encoding == FileEncoding::EucJis2004);
-    format.lineEnd = first.value_or(unix ? TextFormat::LineEnd::Lf : TextFormat::LineEnd::CrLf);
+    const bool unixLike = !format.bom && (format.encoding == FileEncoding::Utf8 ||
+                                          format.encoding == FileEncoding::EucJpMs ||
+                                          format.encoding == FileEncoding::EucJis2004);
+    format.lineEnd = first.value_or(unixLike ? TextFormat::LineEnd::Lf : TextFormat::LineEnd::CrLf);
     return result;
 }
 
