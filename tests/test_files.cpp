@@ -192,10 +192,10 @@ private slots:
              in("EUC-JP-MS", u"二"_s), in("EUC-JP-MS", u"ニ"_s));
         edit("Shift_JIS-2004", in("SHIFT_JISX0213", u"か゚𠀋\r\n二\r\n"_s), u"二"_s, u"ニ"_s,
              in("SHIFT_JISX0213", u"二"_s), in("SHIFT_JISX0213", u"ニ"_s));
-        // The edited line is written afresh; the next one still starts in
-        // the set it relied on.
-        edit("ISO-2022-JP, state across lines", "\x1B$@F|\r\nK\\\x1B(J\\\r\nF|", u"日"_s, u"日a"_s,
-             "\x1B$@F|\r\n", "\x1B$BF|\x1B(Ba\r\n\x1B$B");
+        // The edited line is written afresh, a NUL after a character kept as
+        // a NUL; the next line still starts in the set it relied on.
+        edit("ISO-2022-JP, state across lines", "\x1B$@F|\r\nK\\\x1B(J\\\r\nF|", u"日"_s,
+             u"日\0a"_s, "\x1B$@F|\r\n", QByteArray("\x1B$BF|\0\x1B(Ba\r\n\x1B$B", 15));
     }
 
     void bytesComeBack() {

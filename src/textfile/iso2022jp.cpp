@@ -205,8 +205,10 @@ qsizetype encode(QStringView piece, bool x0213, QByteArray& out) {
         bool found = false;
         // A pair (a character and its mark, or a surrogate pair) before
         // a lone unit.
+        // A pair's second unit is never 0, which is how the tables tell a
+        // lone unit from a pair: a NUL after a character stays a NUL.
         for (const qsizetype units : {2, 1}) {
-            if (i + units > size)
+            if (i + units > size || (units == 2 && piece[i + 1].unicode() == 0))
                 continue;
             const quint32 key = quint32(c) << 16 | (units == 2 ? piece[i + 1].unicode() : 0);
             for (const Set set : wide) {
