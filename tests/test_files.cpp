@@ -184,6 +184,11 @@ private slots:
         // Japanese stays in the code page.
         edit("Latin-1 without a line end", "caf\xE9", u"caf"_s + QChar(0xDCE9),
              u"caf"_s + QChar(0xDCE9) + u"\r\n日本"_s, "caf\xE9", "caf\xE9\r\n\x93\xFA\x96\x7B");
+        // U+FEFF at the start of a file without a mark would read back as
+        // one; the mark in front keeps it.
+        edit("UTF-8, U+FEFF put first", "abc\n", u"abc"_s, u"\uFEFFabc"_s, "abc",
+             "\xEF\xBB\xBF\xEF\xBB\xBF"
+             "abc");
         edit("UTF-16 LE without BOM", in("UTF-16LE", jp), u"二"_s, u"ニ"_s, in("UTF-16LE", u"二"_s),
              in("UTF-16LE", u"ニ"_s));
         edit("UTF-32 BE with BOM", "\0\0\xFE\xFF" + in("UTF-32BE", jp), u"二"_s, u"ニ"_s,

@@ -2,6 +2,7 @@
 // did keeps its bytes, and only what changed is encoded.
 
 #include "textfile/codec.h"
+#include "textfile/detect.h"
 #include "textfile/text_codec.h"
 
 #include <QHash>
@@ -72,6 +73,7 @@ private:
     void writeRange(qsizetype oldFrom, qsizetype oldTo, qsizetype newFrom, qsizetype newTo);
     bool failed() const { return unheld_.has_value(); }
     void fail(qsizetype index, qsizetype at);
+    EncodedText done();
 
     QStringView text_;
     const TextFormat& format_;
@@ -100,6 +102,21 @@ void Writer::fail(qsizetype index, qsizetype at) {
     if (QChar::isHighSurrogate(c) && at + 1 < line.size() && line[at + 1].isLowSurrogate())
         c = QChar::surrogateToUcs4(line[at], line[at + 1]);
     unheld_ = Unheld{c, firstNewLine_ + index + 1};
+}
+
+EncodedText Writer::done() {
+    if (failed())
+        return {QByteArray(), unheld_, false};
+    // Text that starts with U+FEFF, written without a mark, would read back
+    // as a mark and lose that character; with the encoding's own mark in
+    // front it reads back as it is.
+    const QByteArrayView mark = codec::markOf(format_.encoding);
+    if (!format_.bom && !mark.isEmpty() &&
+        detectEncoding(QByteArrayView(out_).first(std::min<qsizetype>(out_.size(), 4))).bom) {
+        out_.prepend(mark);
+        return {out_, std::nullopt, true};
+    }
+    return {out_, std::nullopt, format_.bom};
 }
 
 void Writer::writeEnd(bool last) {
@@ -226,9 +243,7 @@ EncodedText Writer::run() {
         lastNewLine_ = qsizetype(new_.size()) - 1;
         for (qsizetype n = 0; n < qsizetype(new_.size()) && !failed(); ++n)
             writeNew(n, false);
-        if (failed())
-            return {QByteArray(), unheld_};
-        return {out_, std::nullopt};
+        return done();
     }
     const qsizetype size = kept_.size();
     // The lines both share from the start, compared as they are read, with
@@ -266,7 +281,7 @@ EncodedText Writer::run() {
     }
     // Unchanged. A file with no lines reads as the empty text too.
     if (pos == size && (newDone || (text.isEmpty() && pos == scanner_.textStart())))
-        return {format_.kept, std::nullopt};
+        return {format_.kept, std::nullopt, format_.bom};
 
     // The rest of both, line by line.
     for (qsizetype at = pos; at < size;) {
@@ -339,9 +354,7 @@ EncodedText Writer::run() {
         writeRange(oldAt, oldCount, newAt, newCount);
     for (qsizetype k = 0; k < tail; ++k)
         writeKept(old_[std::size_t(oldCount + k)], newCount + k == qsizetype(new_.size()) - 1);
-    if (failed())
-        return {QByteArray(), unheld_};
-    return {out_, std::nullopt};
+    return done();
 }
 
 } // namespace

@@ -73,6 +73,10 @@ struct EncodedText {
     QByteArray bytes;
     // Set, with no bytes, when some character cannot be written.
     std::optional<Unheld> unheld;
+    // The bytes start with the encoding's byte-order mark: where the format
+    // has one, and where text without one would read as if it had (text
+    // that starts with U+FEFF), so that such text reads back unchanged.
+    bool bom = false;
 };
 
 // Turns text, as Save prints it (ending in CR LF), into a file's bytes in

@@ -436,6 +436,7 @@ std::optional<Unheld> OutputFile::encode(const TextFormat& format) {
         if (encoded.unheld)
             return encoded.unheld;
         format_ = format;
+        format_.bom = encoded.bom;
         bytes_ = std::move(encoded.bytes);
     } catch (const std::bad_alloc&) {
         fail(RuntimeError::OutOfMemory);

@@ -14,7 +14,8 @@
 // 2 mod 3: the rest is text as UTF-16 units (lone surrogates included),
 // saved fresh in the format that the next bytes pick. Reading the file
 // back as that format must give the text again, line breaks as the
-// format's line end and each lone surrogate that is no stand-in as U+FFFD.
+// format's line end and each lone surrogate that is no stand-in as U+FFFD;
+// a Unicode file must read as having a mark exactly when it was given one.
 
 #include "textfile/codec.h"
 #include "textfile/text_codec.h"
@@ -105,6 +106,8 @@ void checkText(QStringView text, std::uint8_t mode) {
     FUZZ_CHECK(!unicode || !saved.unheld, "the Unicode forms hold every character");
     if (saved.unheld)
         return;
+    FUZZ_CHECK(!unicode || rt::detectEncoding(saved.bytes).bom == saved.bom,
+               "a Unicode file reads as having a mark exactly when it was given one");
 
     // The text as it must read back: other lone surrogates become U+FFFD,
     // every line break the format's line end.
@@ -136,7 +139,7 @@ void checkText(QStringView text, std::uint8_t mode) {
     expected += end;
     if (standIns)
         return; // Raw bytes: only that they are written as bytes is certain.
-    const rt::DecodedText read = rt::decodeText(saved.bytes, {format.encoding, format.bom});
+    const rt::DecodedText read = rt::decodeText(saved.bytes, {format.encoding, saved.bom});
     FUZZ_CHECK(read.text == expected, "saved text reads back unchanged");
 }
 
