@@ -158,7 +158,7 @@ codec::Decoder::Step decode(QByteArrayView bytes, codec::State& state, char16_t*
 QByteArray escapeTo(codec::State state) {
     for (const Escape& e : kEscapes) {
         if (e.set == state)
-            return QByteArray(e.bytes);
+            return {e.bytes};
     }
     return {};
 }

@@ -225,7 +225,7 @@ LineScanner::LineScanner(const TextFormat& format, QByteArrayView bytes)
 }
 
 LineSpan LineScanner::lineAt(qsizetype pos) const {
-    using LineEnd = LineSpan::LineEnd;
+    using Ending = LineSpan::LineEnd;
     const qsizetype size = bytes_.size();
     const char* data = bytes_.data();
     if (unit_ == 1) {
@@ -233,12 +233,12 @@ LineSpan LineScanner::lineAt(qsizetype pos) const {
         while (i < size && data[i] != '\r' && data[i] != '\n')
             ++i;
         if (i == size)
-            return {pos, i, i, LineEnd::None};
+            return {pos, i, i, Ending::None};
         if (data[i] == '\n')
-            return {pos, i, i + 1, LineEnd::Lf};
+            return {pos, i, i + 1, Ending::Lf};
         if (i + 1 < size && data[i + 1] == '\n')
-            return {pos, i, i + 2, LineEnd::CrLf};
-        return {pos, i, i + 1, LineEnd::Cr};
+            return {pos, i, i + 2, Ending::CrLf};
+        return {pos, i, i + 1, Ending::Cr};
     }
     // Units count from the start of the text; a cut-off unit at the end is
     // no line end.
@@ -255,12 +255,12 @@ LineSpan LineScanner::lineAt(qsizetype pos) const {
     while (i < size && unitAt(i) != '\r' && unitAt(i) != '\n')
         i = std::min(i + unit_, size);
     if (i == size)
-        return {pos, i, i, LineEnd::None};
+        return {pos, i, i, Ending::None};
     if (unitAt(i) == '\n')
-        return {pos, i, i + unit_, LineEnd::Lf};
+        return {pos, i, i + unit_, Ending::Lf};
     if (unitAt(i + unit_) == '\n')
-        return {pos, i, i + 2 * unit_, LineEnd::CrLf};
-    return {pos, i, i + unit_, LineEnd::Cr};
+        return {pos, i, i + 2 * qsizetype(unit_), Ending::CrLf};
+    return {pos, i, i + unit_, Ending::Cr};
 }
 
 struct Decoder::Impl {
