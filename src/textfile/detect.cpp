@@ -216,9 +216,9 @@ using Bytes = const unsigned char*;
 
 constexpr std::size_t kNowhere = SIZE_MAX;
 
-constexpr std::size_t kWholeLimit = 256 * 1024;
-constexpr std::size_t kHeadSize = 64 * 1024;
-constexpr std::size_t kMiddleSize = 16 * 1024;
+constexpr std::size_t kWholeLimit = std::size_t(256) * 1024;
+constexpr std::size_t kHeadSize = std::size_t(64) * 1024;
+constexpr std::size_t kMiddleSize = std::size_t(16) * 1024;
 constexpr std::size_t kMiddleChunks = 4;
 
 std::vector<Chunk> sampleOf(std::size_t size, std::size_t firstHigh) {
@@ -340,22 +340,21 @@ Escapes escapes(Bytes data, std::size_t size) {
     Escapes e;
     const auto* p = static_cast<const unsigned char*>(std::memchr(data, 0x1B, size));
     while (p != nullptr) {
-        const std::size_t at = static_cast<std::size_t>(p - data);
+        const auto at = static_cast<std::size_t>(p - data);
         const std::size_t left = size - at - 1;
         const unsigned char a = left >= 1 ? p[1] : 0;
         const unsigned char b = left >= 2 ? p[2] : 0;
         const unsigned char c = left >= 3 ? p[3] : 0;
-        if (a == '$' && (b == '@' || b == 'B' || b == 'A')) {
-            e.japanese = true;
-        } else if (a == '$' && b == '(' && (c == 'O' || c == 'P' || c == 'Q')) {
-            e.japanese = e.jisx0213 = true;
-        } else if (a == '$' && b == '(' && (c == 'B' || c == 'D' || c == 'C')) {
-            e.japanese = true;
-        } else if (a == '(' && (b == 'J' || b == 'I')) {
-            e.japanese = true;
-        } else if (a == '&' && b == '@') {
-            e.japanese = true;
-        }
+        // ESC $ ( O, P and Q designate the planes of JIS X 0213.
+        const bool jisx0213 = a == '$' && b == '(' && (c == 'O' || c == 'P' || c == 'Q');
+        // The rest: JIS X 0208 (ESC $ @, ESC $ B, ESC & @ before a
+        // revision), JIS X 0212 (ESC $ ( D) and the sets of ISO-2022-JP-2,
+        // JIS Roman (ESC ( J) and half-width katakana (ESC ( I).
+        const bool other = (a == '$' && (b == '@' || b == 'B' || b == 'A')) ||
+                           (a == '$' && b == '(' && (c == 'B' || c == 'D' || c == 'C')) ||
+                           (a == '(' && (b == 'J' || b == 'I')) || (a == '&' && b == '@');
+        e.japanese = e.japanese || jisx0213 || other;
+        e.jisx0213 = jisx0213;
         if (e.jisx0213)
             break;
         p = static_cast<const unsigned char*>(std::memchr(p + 1, 0x1B, size - at - 1));
