@@ -570,10 +570,11 @@ Detection detectEncoding(QByteArrayView bytes) {
         return {};
     const Scan s = scan(data, size);
     const bool zeros = std::memchr(data, 0, size) != nullptr;
+    const Escapes e = escapes(data, size);
+    const FileEncoding jis = e.jisx0213 ? FileEncoding::Iso2022Jp2004 : FileEncoding::Iso2022Jp;
     if (!s.high) {
-        const Escapes e = escapes(data, size);
         if (e.japanese)
-            return {e.jisx0213 ? FileEncoding::Iso2022Jp2004 : FileEncoding::Iso2022Jp, false};
+            return {jis, false};
         // Plain ASCII is UTF-8, unless zero bytes make it UTF-16 or UTF-32.
         if (!zeros)
             return {};
@@ -585,9 +586,16 @@ Detection detectEncoding(QByteArrayView bytes) {
 
     const std::vector<Chunk> chunks = sampleOf(size, s.firstHigh);
     std::vector<Reading> readings;
-    if (s.utf8) {
-        readings.push_back(readUtf8(data, size, chunks));
+    // Escapes with bytes above 0x7F: a damaged ISO-2022-JP file, which the
+    // last resort below may still find the best reading of. glibc's
+    // ISO-2022-JP-2 reads every set of the older forms, ISO-2022-JP-3 those
+    // of JIS X 0213.
+    if (e.japanese) {
+        readings.push_back(
+            readIconv(jis, e.jisx0213 ? "ISO-2022-JP-3" : "ISO-2022-JP-2", data, chunks));
     }
+    if (s.utf8)
+        readings.push_back(readUtf8(data, size, chunks));
     // On a tie the 8-bit encodings go first: UTF-16 shows itself by the
     // zero bytes of its ASCII and line ends, and a text of kanji alone
     // that reads as well in UTF-16 as in CP932 does so by chance.
