@@ -48,6 +48,20 @@ private slots:
         row("cp932 kana", "\x82\xa0\x82\xa2\r\n"_ba, FileEncoding::Cp932);
         // "é" in UTF-8 is a valid EUC-JP kanji.
         row("utf-8 latin", "caf\xc3\xa9\n"_ba, FileEncoding::Utf8);
+        // Nothing reads these without an error: fewest undecodable bytes.
+        row("utf-8 with a stray byte", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xff\n"_ba,
+            FileEncoding::Utf8);
+        row("cp932 with a stray byte", "\x83\x65\x83\x4c\x83\x58\x83\x67\x80\r\n"_ba,
+            FileEncoding::Cp932);
+        row("iso-2022-jp with a stray byte", "\x1b$B$3$s\x1b(B\xff\n"_ba, FileEncoding::Iso2022Jp);
+        // A UTF-8 lead byte whose next byte is no continuation.
+        row("cp932 shaped like utf-8",
+            "\xe3\xc3"
+            "A\n"_ba,
+            FileEncoding::Cp932);
+        // A big file is read in samples; Japanese late in it still counts.
+        row("euc-jp after 300 kB of ascii", QByteArray(300000, 'a') + "\n\xa4\xa2\xa4\xa4\n"_ba,
+            FileEncoding::EucJpMs);
         row("shift_jis-2004 only", "\x82\xa9\x83\xec\n"_ba, FileEncoding::ShiftJis2004);
         row("euc-jis-2004 only", "\xa4\xab\xa6\xee\n"_ba, FileEncoding::EucJis2004);
     }

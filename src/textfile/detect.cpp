@@ -216,9 +216,9 @@ using Bytes = const unsigned char*;
 
 constexpr std::size_t kNowhere = SIZE_MAX;
 
-constexpr std::size_t kWholeLimit = 256 * 1024;
-constexpr std::size_t kHeadSize = 64 * 1024;
-constexpr std::size_t kMiddleSize = 16 * 1024;
+constexpr std::size_t kWholeLimit = std::size_t(256) * 1024;
+constexpr std::size_t kHeadSize = std::size_t(64) * 1024;
+constexpr std::size_t kMiddleSize = std::size_t(16) * 1024;
 constexpr std::size_t kMiddleChunks = 4;
 
 std::vector<Chunk> sampleOf(std::size_t size, std::size_t firstHigh) {
@@ -238,6 +238,37 @@ std::vector<Chunk> sampleOf(std::size_t size, std::size_t firstHigh) {
     return chunks;
 }
 
+// The length of the UTF-8 sequence at `i`, or 0 where none begins there
+// that is complete before `end` and strictly valid.
+std::size_t utf8Sequence(Bytes data, std::size_t i, std::size_t end) {
+    const unsigned char b = data[i];
+    if (b < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        lo = b == 0xE0 ? 0xA0 : 0x80;
+        hi = b == 0xED ? 0x9F : 0xBF;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        lo = b == 0xF0 ? 0x90 : 0x80;
+        hi = b == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (end - i < length || data[i + 1] < lo || data[i + 1] > hi)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        if ((data[i + k] & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
 // The whole file, read once as fast as a byte loop allows: is it strict
 // UTF-8, does it hold bytes above 0x7F, and sequences of three and four
 // bytes (the ones a Japanese UTF-8 text is made of).
@@ -250,10 +281,6 @@ struct Scan {
 
 Scan scan(Bytes data, std::size_t size) {
     Scan s;
-    auto invalid = [&s]() {
-        s.utf8 = false;
-        return s;
-    };
     std::size_t i = 0;
     while (i < size) {
         // ASCII 32 bytes at a time.
@@ -264,12 +291,10 @@ Scan scan(Bytes data, std::size_t size) {
                 break;
             i += 32;
         }
-        // Then byte by byte until the next stretch of ASCII; Japanese is
-        // three-byte sequences, taken first.
+        // Then sequence by sequence until the next stretch of ASCII.
         const std::size_t stop = std::min(size, i + 32);
         while (i < stop) {
-            const unsigned char b = data[i];
-            if (b < 0x80) {
+            if (data[i] < 0x80) {
                 ++i;
                 continue;
             }
@@ -277,34 +302,27 @@ Scan scan(Bytes data, std::size_t size) {
                 s.high = true;
                 s.firstHigh = i;
             }
-            if ((b & 0xF0) == 0xE0) {
-                if (size - i < 3)
-                    return invalid();
-                const unsigned char c1 = data[i + 1];
-                const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;
-                const unsigned char hi = b == 0xED ? 0x9F : 0xBF;
-                if (c1 < lo || c1 > hi || (data[i + 2] & 0xC0) != 0x80)
-                    return invalid();
-                s.longSequences = true;
+            // Japanese is a run of three-byte sequences: taken in a tight
+            // loop, which leaves the rest to the full rules.
+            const std::size_t run = i;
+            while (size - i >= 3) {
+                const unsigned char b = data[i];
+                if ((b & 0xF0) != 0xE0 || b == 0xE0 || b == 0xED ||
+                    (((data[i + 1] ^ 0x80) | (data[i + 2] ^ 0x80)) & 0xC0) != 0)
+                    break;
                 i += 3;
-            } else if (b >= 0xC2 && b <= 0xDF) {
-                if (size - i < 2 || (data[i + 1] & 0xC0) != 0x80)
-                    return invalid();
-                i += 2;
-            } else if (b >= 0xF0 && b <= 0xF4) {
-                if (size - i < 4)
-                    return invalid();
-                const unsigned char c1 = data[i + 1];
-                const unsigned char lo = b == 0xF0 ? 0x90 : 0x80;
-                const unsigned char hi = b == 0xF4 ? 0x8F : 0xBF;
-                if (c1 < lo || c1 > hi || (data[i + 2] & 0xC0) != 0x80 ||
-                    (data[i + 3] & 0xC0) != 0x80)
-                    return invalid();
-                s.longSequences = true;
-                i += 4;
-            } else {
-                return invalid();
             }
+            if (i != run) {
+                s.longSequences = true;
+                continue;
+            }
+            const std::size_t length = utf8Sequence(data, i, size);
+            if (length == 0) {
+                s.utf8 = false;
+                return s;
+            }
+            s.longSequences = s.longSequences || length > 2;
+            i += length;
         }
     }
     return s;
@@ -322,22 +340,21 @@ Escapes escapes(Bytes data, std::size_t size) {
     Escapes e;
     const auto* p = static_cast<const unsigned char*>(std::memchr(data, 0x1B, size));
     while (p != nullptr) {
-        const std::size_t at = static_cast<std::size_t>(p - data);
+        const auto at = static_cast<std::size_t>(p - data);
         const std::size_t left = size - at - 1;
         const unsigned char a = left >= 1 ? p[1] : 0;
         const unsigned char b = left >= 2 ? p[2] : 0;
         const unsigned char c = left >= 3 ? p[3] : 0;
-        if (a == '$' && (b == '@' || b == 'B' || b == 'A')) {
-            e.japanese = true;
-        } else if (a == '$' && b == '(' && (c == 'O' || c == 'P' || c == 'Q')) {
-            e.japanese = e.jisx0213 = true;
-        } else if (a == '$' && b == '(' && (c == 'B' || c == 'D' || c == 'C')) {
-            e.japanese = true;
-        } else if (a == '(' && (b == 'J' || b == 'I')) {
-            e.japanese = true;
-        } else if (a == '&' && b == '@') {
-            e.japanese = true;
-        }
+        // ESC $ ( O, P and Q designate the planes of JIS X 0213.
+        const bool jisx0213 = a == '$' && b == '(' && (c == 'O' || c == 'P' || c == 'Q');
+        // The rest: JIS X 0208 (ESC $ @, ESC $ B, ESC & @ before a
+        // revision), JIS X 0212 (ESC $ ( D) and the sets of ISO-2022-JP-2,
+        // JIS Roman (ESC ( J) and half-width katakana (ESC ( I).
+        const bool other = (a == '$' && (b == '@' || b == 'B' || b == 'A')) ||
+                           (a == '$' && b == '(' && (c == 'B' || c == 'D' || c == 'C')) ||
+                           (a == '(' && (b == 'J' || b == 'I')) || (a == '&' && b == '@');
+        e.japanese = e.japanese || jisx0213 || other;
+        e.jisx0213 = jisx0213;
         if (e.jisx0213)
             break;
         p = static_cast<const unsigned char*>(std::memchr(p + 1, 0x1B, size - at - 1));
@@ -430,7 +447,10 @@ Reading readUtf16(bool bigEndian, Bytes data, std::size_t size, const std::vecto
                     continue;
                 }
             }
-            const bool cut = u >= 0xD800 && u < 0xDC00 && i + 2 == end && end < size;
+            // A pair cut by either end of a chunk inside the file is no
+            // error.
+            const bool cut = (u >= 0xD800 && u < 0xDC00 && i + 2 == end && end < size) ||
+                             (u >= 0xDC00 && u < 0xE000 && i == chunk.start && i > 0);
             if (u >= 0xD800 && u < 0xE000 && !cut)
                 r.errors += 2;
             else if (!cut)
@@ -466,13 +486,13 @@ Reading readUtf32(bool bigEndian, Bytes data, std::size_t size, const std::vecto
     return r;
 }
 
-// UTF-8 read for its score only; whether it is valid the scan has said.
-// Valid UTF-8 made of two-byte sequences alone is also valid EUC-JP more
-// often than not, and "é" scores less than the kanji EUC-JP reads there. An
-// accented letter beside an ASCII letter is how European words look,
-// though, and rarely how a kanji sits in Japanese text, so such a letter
-// counts for UTF-8 as much as a kanji does.
-Reading readUtf8(Bytes data, const std::vector<Chunk>& chunks) {
+// UTF-8 read for its score, and for its undecodable bytes where the scan
+// found some. Valid UTF-8 made of two-byte sequences alone is also valid
+// EUC-JP more often than not, and "é" scores less than the kanji EUC-JP
+// reads there. An accented letter beside an ASCII letter is how European
+// words look, though, and rarely how a kanji sits in Japanese text, so such
+// a letter counts for UTF-8 as much as a kanji does.
+Reading readUtf8(Bytes data, std::size_t size, const std::vector<Chunk>& chunks) {
     Reading r;
     r.encoding = FileEncoding::Utf8;
     r.usable = true;
@@ -481,15 +501,25 @@ Reading readUtf8(Bytes data, const std::vector<Chunk>& chunks) {
     for (const Chunk& chunk : chunks) {
         const std::size_t end = chunk.start + chunk.size;
         std::size_t i = chunk.start;
-        while (i < end && (data[i] & 0xC0) == 0x80)
+        // A chunk may begin inside a sequence.
+        for (int k = 0; k < 3 && i < end && i > 0 && (data[i] & 0xC0) == 0x80; ++k)
             ++i;
         char32_t previous = 0;
         bool previousLatin = false;
         while (i < end) {
+            const std::size_t length = utf8Sequence(data, i, end);
+            if (length == 0) {
+                // A sequence cut by the end of a chunk inside the file is
+                // no error.
+                if (end < size && end - i < 4 && utf8Sequence(data, i, size) != 0)
+                    break;
+                ++r.errors;
+                ++i;
+                previous = 0;
+                previousLatin = false;
+                continue;
+            }
             const unsigned char b = data[i];
-            const std::size_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-            if (i + length > end)
-                break;
             char32_t c = length == 1 ? b : b & (0x3F >> (length - 1));
             for (std::size_t k = 1; k < length; ++k)
                 c = c << 6 | (data[i + k] & 0x3F);
@@ -536,12 +566,15 @@ Detection detectEncoding(QByteArrayView bytes) {
     if (startsWith({0xFE, 0xFF}))
         return {FileEncoding::Utf16Be, true};
 
+    if (size == 0)
+        return {};
     const Scan s = scan(data, size);
-    const bool zeros = size > 0 && std::memchr(data, 0, size) != nullptr;
+    const bool zeros = std::memchr(data, 0, size) != nullptr;
+    const Escapes e = escapes(data, size);
+    const FileEncoding jis = e.jisx0213 ? FileEncoding::Iso2022Jp2004 : FileEncoding::Iso2022Jp;
     if (!s.high) {
-        const Escapes e = escapes(data, size);
         if (e.japanese)
-            return {e.jisx0213 ? FileEncoding::Iso2022Jp2004 : FileEncoding::Iso2022Jp, false};
+            return {jis, false};
         // Plain ASCII is UTF-8, unless zero bytes make it UTF-16 or UTF-32.
         if (!zeros)
             return {};
@@ -553,15 +586,25 @@ Detection detectEncoding(QByteArrayView bytes) {
 
     const std::vector<Chunk> chunks = sampleOf(size, s.firstHigh);
     std::vector<Reading> readings;
-    if (s.utf8) {
-        readings.push_back(readUtf8(data, chunks));
+    // Escapes with bytes above 0x7F: a damaged ISO-2022-JP file, which the
+    // last resort below may still find the best reading of. glibc's
+    // ISO-2022-JP-2 reads every set of the older forms, ISO-2022-JP-3 those
+    // of JIS X 0213.
+    if (e.japanese) {
+        readings.push_back(
+            readIconv(jis, e.jisx0213 ? "ISO-2022-JP-3" : "ISO-2022-JP-2", data, chunks));
     }
+    if (s.utf8)
+        readings.push_back(readUtf8(data, size, chunks));
+    // On a tie the 8-bit encodings go first: UTF-16 shows itself by the
+    // zero bytes of its ASCII and line ends, and a text of kanji alone
+    // that reads as well in UTF-16 as in CP932 does so by chance.
+    readings.push_back(readIconv(FileEncoding::Cp932, "CP932", data, chunks));
+    readings.push_back(readIconv(FileEncoding::EucJpMs, "EUC-JP-MS", data, chunks));
     readings.push_back(readUtf16(false, data, size, chunks));
     readings.push_back(readUtf16(true, data, size, chunks));
     readings.push_back(readUtf32(false, data, size, chunks));
     readings.push_back(readUtf32(true, data, size, chunks));
-    readings.push_back(readIconv(FileEncoding::Cp932, "CP932", data, chunks));
-    readings.push_back(readIconv(FileEncoding::EucJpMs, "EUC-JP-MS", data, chunks));
     if (const Reading* r = best(readings))
         return {r->encoding, false};
 
@@ -576,16 +619,12 @@ Detection detectEncoding(QByteArrayView bytes) {
     // undecodable, then the likelier text, then the earlier in the list.
     // UTF-8 heads the list, so that bytes nothing reads stay UTF-8.
     if (!s.utf8)
-        readings.insert(readings.begin(), readUtf8(data, chunks));
+        readings.insert(readings.begin(), readUtf8(data, size, chunks));
     readings.insert(readings.end(), jisx0213.begin(), jisx0213.end());
-    // Implausible characters count as undecodable bytes for UTF-16 and
-    // UTF-32, which decode almost any bytes.
-    auto bad = [](const Reading& r) {
-        const bool wide =
-            r.encoding == FileEncoding::Utf16Le || r.encoding == FileEncoding::Utf16Be ||
-            r.encoding == FileEncoding::Utf32Le || r.encoding == FileEncoding::Utf32Be;
-        return r.errors + (wide ? r.implausible : 0);
-    };
+    // A control character counts as an undecodable byte: UTF-16 and UTF-32
+    // decode almost any bytes, and EUC-JP-MS reads the bytes 0x80 to 0x9F
+    // that begin no character of it as the C1 controls.
+    auto bad = [](const Reading& r) { return r.errors + r.implausible; };
     const Reading* winner = nullptr;
     for (const Reading& r : readings) {
         if (!r.usable)
