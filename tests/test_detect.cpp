@@ -54,6 +54,8 @@ private slots:
         row("cp932 with a stray byte", "\x83\x65\x83\x4c\x83\x58\x83\x67\x80\r\n"_ba,
             FileEncoding::Cp932);
         row("iso-2022-jp with a stray byte", "\x1b$B$3$s\x1b(B\xff\n"_ba, FileEncoding::Iso2022Jp);
+        // Bytes that fail UTF-8 without one sequence of it are no UTF-8.
+        row("latin-1 without a line end", "caf\xe9"_ba, FileEncoding::Cp932);
         // A UTF-8 lead byte whose next byte is no continuation.
         row("cp932 shaped like utf-8",
             "\xe3\xc3"

@@ -190,18 +190,20 @@ struct Reading {
     long long chars = 0;
     long long implausible = 0; // characters of kind Bad or Other
     long long score = 0;
-    bool usable = false; // the encoding was asked at all
+    long long nonAscii = 0; // characters above U+007F
+    bool usable = false;    // the encoding was asked at all
 
     void add(char32_t c, const KindTable& table) {
         const Kind kind = table.of(c);
         ++chars;
+        nonAscii += c > 0x7F ? 1 : 0;
         score += weight(kind);
         implausible += kind <= Kind::Other ? 1 : 0;
     }
 
-    // The encoding reads the sample: no undecodable byte, and nothing a
-    // text does not hold.
-    bool reads() const { return usable && errors == 0 && implausible * 20 <= chars; }
+    // The encoding reads the sample: no undecodable byte, hardly anything
+    // a text does not hold, and more that is typical of one than not.
+    bool reads() const { return usable && errors == 0 && implausible * 20 <= chars && score > 0; }
 };
 
 // A stretch of the file that the sample takes in. `start` is a multiple of
@@ -379,7 +381,7 @@ std::size_t eightBitStart(Bytes data, const Chunk& chunk) {
 // as one error and the reading goes on at the next byte. A character cut by
 // the end of a chunk is no error, nor is one cut by a chunk's start that
 // had no line end to begin at.
-Reading readIconv(FileEncoding encoding, const char* name, Bytes data,
+Reading readIconv(FileEncoding encoding, const char* name, Bytes data, std::size_t size,
                   const std::vector<Chunk>& chunks) {
     Reading r;
     r.encoding = encoding;
@@ -410,6 +412,11 @@ Reading readIconv(FileEncoding encoding, const char* name, Bytes data,
                 break;
             if (errno == E2BIG)
                 continue;
+            if (errno == EINVAL && end == size) {
+                // A character the file itself ends inside.
+                r.errors += static_cast<long long>(inLeft);
+                break;
+            }
             if (errno != EILSEQ)
                 break; // EINVAL: a character cut by the end of the chunk
             const auto at = static_cast<std::size_t>(reinterpret_cast<Bytes>(in) - data);
@@ -592,15 +599,15 @@ Detection detectEncoding(QByteArrayView bytes) {
     // of JIS X 0213.
     if (e.japanese) {
         readings.push_back(
-            readIconv(jis, e.jisx0213 ? "ISO-2022-JP-3" : "ISO-2022-JP-2", data, chunks));
+            readIconv(jis, e.jisx0213 ? "ISO-2022-JP-3" : "ISO-2022-JP-2", data, size, chunks));
     }
     if (s.utf8)
         readings.push_back(readUtf8(data, size, chunks));
     // On a tie the 8-bit encodings go first: UTF-16 shows itself by the
     // zero bytes of its ASCII and line ends, and a text of kanji alone
     // that reads as well in UTF-16 as in CP932 does so by chance.
-    readings.push_back(readIconv(FileEncoding::Cp932, "CP932", data, chunks));
-    readings.push_back(readIconv(FileEncoding::EucJpMs, "EUC-JP-MS", data, chunks));
+    readings.push_back(readIconv(FileEncoding::Cp932, "CP932", data, size, chunks));
+    readings.push_back(readIconv(FileEncoding::EucJpMs, "EUC-JP-MS", data, size, chunks));
     readings.push_back(readUtf16(false, data, size, chunks));
     readings.push_back(readUtf16(true, data, size, chunks));
     readings.push_back(readUtf32(false, data, size, chunks));
@@ -610,16 +617,22 @@ Detection detectEncoding(QByteArrayView bytes) {
 
     // Nothing older reads the file: perhaps a JIS X 0213 form does.
     std::vector<Reading> jisx0213;
-    jisx0213.push_back(readIconv(FileEncoding::ShiftJis2004, "SHIFT_JISX0213", data, chunks));
-    jisx0213.push_back(readIconv(FileEncoding::EucJis2004, "EUC-JISX0213", data, chunks));
+    jisx0213.push_back(readIconv(FileEncoding::ShiftJis2004, "SHIFT_JISX0213", data, size, chunks));
+    jisx0213.push_back(readIconv(FileEncoding::EucJis2004, "EUC-JISX0213", data, size, chunks));
     if (const Reading* r = best(jisx0213))
         return {r->encoding, false};
 
     // No encoding reads these bytes: the one that leaves the fewest bytes
     // undecodable, then the likelier text, then the earlier in the list.
-    // UTF-8 heads the list, so that bytes nothing reads stay UTF-8.
-    if (!s.utf8)
-        readings.insert(readings.begin(), readUtf8(data, size, chunks));
+    // UTF-8 heads the list where it found real sequences of its own; bytes
+    // that merely fail it (a Latin-1 "é") stay the system's code page.
+    if (!s.utf8) {
+        const Reading utf8 = readUtf8(data, size, chunks);
+        const FileEncoding before = utf8.nonAscii > 0 ? FileEncoding::Cp932 : FileEncoding::EucJpMs;
+        const auto at = std::find_if(readings.begin(), readings.end(),
+                                     [before](const Reading& r) { return r.encoding == before; });
+        readings.insert(at, utf8);
+    }
     readings.insert(readings.end(), jisx0213.begin(), jisx0213.end());
     // A control character counts as an undecodable byte: UTF-16 and UTF-32
     // decode almost any bytes, and EUC-JP-MS reads the bytes 0x80 to 0x9F
@@ -627,7 +640,13 @@ Detection detectEncoding(QByteArrayView bytes) {
     auto bad = [](const Reading& r) { return r.errors + r.implausible; };
     const Reading* winner = nullptr;
     for (const Reading& r : readings) {
-        if (!r.usable)
+        // UTF-16 and UTF-32 make characters of almost any bytes; where
+        // those are no likelier text than not (two bytes of Latin-1 make a
+        // kanji, a rare one), they are no reading at all.
+        const bool wide =
+            r.encoding == FileEncoding::Utf16Le || r.encoding == FileEncoding::Utf16Be ||
+            r.encoding == FileEncoding::Utf32Le || r.encoding == FileEncoding::Utf32Be;
+        if (!r.usable || (wide && r.score <= 0))
             continue;
         if (winner == nullptr || bad(r) < bad(*winner) ||
             (bad(r) == bad(*winner) && r.score > winner->score))
