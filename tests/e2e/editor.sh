@@ -52,6 +52,23 @@ done
 cmp "$work/in.txt" "$work/out" || fail "the saved bytes differ from the opened file"
 echo "ok: a Shift-JIS file opened and saved under a new name is byte-identical"
 
+# A character Shift-JIS cannot hold: Save asks, in the program's own box,
+# before anything is written, and いいえ writes nothing.
+click_at "$APP_WINDOW" 200 150
+xdotool key --clearmodifiers ctrl+End
+xdotool key --clearmodifiers eacute
+click_at "$APP_WINDOW" $((13 + 144 + 36)) 230
+answer_dialog "$work/out2" "名前を付けて保存"
+box=$(wait_other_window)
+sleep 0.3
+screenshot "$box" ask-utf8
+expect_eq "$(window_title "$box")" "ヨナミト" "question box title"
+xdotool key --clearmodifiers alt+n
+sleep 0.5
+xdotool search --onlyvisible --pid "$APP_PID" | grep -q "^$box\$" && fail "いいえ did not close the question box"
+[ -e "$work/out2" ] && fail "Save wrote a file although いいえ was chosen"
+echo "ok: a character Shift-JIS cannot hold is asked about, and いいえ writes nothing"
+
 # About: a box of its own whose title is exactly its own, closed by Enter.
 click_at "$APP_WINDOW" $((13 + 368 + 32)) 230
 box=$(wait_other_window)
