@@ -172,8 +172,8 @@ private slots:
         // Lines between two edits keep their own line ends; new lines take
         // the first.
         edit("mixed line ends, two edits", "x\nm\rx\nq\r\n", u"x"_s, u"y\r\nz"_s, "x", "y\nz");
-        edit("ISO-2022-JP, an escape after the last line end", escapeLast, u"b"_s, u"c"_s, "b",
-             "c");
+        edit("ISO-2022-JP, an escape after the last line end", escapeLast, u"b"_s, u"c日"_s, "b",
+             "c\x1B$BF|\x1B(B");
         edit("CP932, mixed line ends", cp932("一\n二\r\n三\r四"), u"二"_s, u"ニ"_s, cp932("二"),
              cp932("ニ"));
         edit("CP932, both codes kept", "\x87\x90\x81\xE0\r\nx\r\n", u"x"_s, u"y"_s, "x", "y");
