@@ -204,8 +204,8 @@ private slots:
              in("UTF-32BE", u"二"_s), in("UTF-32BE", u"ニ"_s));
         edit("EUC-JP, mixed line ends", in("EUC-JP-MS", u"①\r\n二\n三"_s), u"二"_s, u"ニ"_s,
              in("EUC-JP-MS", u"二"_s), in("EUC-JP-MS", u"ニ"_s));
-        edit("Shift_JIS-2004", in("SHIFT_JISX0213", u"か゚𠀋\r\n二\r\n"_s), u"二"_s, u"ニ"_s,
-             in("SHIFT_JISX0213", u"二"_s), in("SHIFT_JISX0213", u"ニ"_s));
+        edit("Shift_JIS-2004", in("SHIFT_JISX0213", u"か゚𠀋\r\n二\r\n"_s), u"二"_s, u"ニ𠀋"_s,
+             in("SHIFT_JISX0213", u"二"_s), in("SHIFT_JISX0213", u"ニ𠀋"_s));
         // The edited line is written afresh, a NUL after a character kept as
         // a NUL; the next line still starts in the set it relied on.
         edit("ISO-2022-JP, state across lines", "\x1B$@F|\r\nK\\\x1B(J\\\r\nF|", u"日"_s,
