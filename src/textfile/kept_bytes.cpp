@@ -282,6 +282,16 @@ EncodedText Writer::run() {
     // Unchanged. A file with no lines reads as the empty text too.
     if (pos == size && (newDone || (text.isEmpty() && pos == scanner_.textStart())))
         return {format_.kept, std::nullopt, format_.bom};
+    // A last line that reads as nothing (an ISO-2022-JP escape after the
+    // last line end) has no line in the text: the text is the same with or
+    // without it, so its bytes stay at the end.
+    auto isTrailer = [this](const LineSpan& span, State from) {
+        return span.start > scanner_.textStart() && span.ending == LineSpan::LineEnd::None &&
+               decoder_.text(kept_.sliced(span.start, span.contentEnd - span.start), from)
+                   .isEmpty();
+    };
+    if (newDone && isTrailer(scanner_.lineAt(pos), state))
+        return {format_.kept, std::nullopt, format_.bom};
 
     // The rest of both, line by line.
     for (qsizetype at = pos; at < size;) {
@@ -293,6 +303,11 @@ EncodedText Writer::run() {
         old_.push_back({span, state, after});
         state = after;
         at = span.end;
+    }
+    QByteArrayView trailer;
+    if (!old_.empty() && isTrailer(old_.back().span, old_.back().entry)) {
+        trailer = kept_.sliced(old_.back().span.start);
+        old_.pop_back();
     }
     endedOpen_ = size > scanner_.textStart() &&
                  (old_.empty() ? lastOpen : old_.back().span.ending == LineSpan::LineEnd::None);
@@ -354,6 +369,7 @@ EncodedText Writer::run() {
         writeRange(oldAt, oldCount, newAt, newCount);
     for (qsizetype k = 0; k < tail; ++k)
         writeKept(old_[std::size_t(oldCount + k)], newCount + k == qsizetype(new_.size()) - 1);
+    out_ += trailer;
     return done();
 }
 

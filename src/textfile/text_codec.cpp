@@ -486,14 +486,19 @@ qsizetype Encoder::encode(QStringView piece, QByteArray& out) {
         return -1;
     }
     // Through iconv, a run between stand-ins at a time; each run must read
-    // back as itself, which refuses look-alike mappings.
+    // back as itself, which refuses look-alike mappings. A low surrogate
+    // after a high one is the second half of a character (the JIS X 0213
+    // kanji beyond the BMP), not a stand-in.
+    auto standIn = [s](qsizetype k) {
+        return isStandIn(s[k]) && !(k > 0 && QChar::isHighSurrogate(s[k - 1]));
+    };
     for (qsizetype i = 0; i < size;) {
-        if (isStandIn(s[i])) {
+        if (standIn(i)) {
             out += static_cast<char>(s[i++] & 0xFF);
             continue;
         }
         qsizetype j = i;
-        while (j < size && !isStandIn(s[j]))
+        while (j < size && !standIn(j))
             ++j;
         const QStringView run = piece.sliced(i, j - i);
         const qsizetype before = out.size();

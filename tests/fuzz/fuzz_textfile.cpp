@@ -21,6 +21,8 @@
 #include "textfile/text_codec.h"
 #include "textfile/textfile.h"
 
+#include <QTextBoundaryFinder>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -70,8 +72,18 @@ void checkFile(const QByteArray& file) {
 void checkEdit(const QByteArray& file, const std::uint8_t* edit) {
     const rt::DecodedText read = rt::decodeText(file);
     const QString text = opened(read.text);
-    const qsizetype at = (edit[0] << 8 | edit[1]) % (text.size() + 1);
-    const qsizetype gone = std::min<qsizetype>(edit[2] % 4, text.size() - at);
+    // A user edits whole characters: neither end of the edit splits a
+    // surrogate pair or a character from its combining mark.
+    QTextBoundaryFinder marks(QTextBoundaryFinder::Grapheme, text);
+    auto whole = [&marks](qsizetype i, bool forward) {
+        marks.setPosition(i);
+        return marks.isAtBoundary() ? i
+               : forward            ? marks.toNextBoundary()
+                                    : marks.toPreviousBoundary();
+    };
+    const qsizetype at = whole((edit[0] << 8 | edit[1]) % (text.size() + 1), false);
+    const qsizetype gone =
+        whole(at + std::min<qsizetype>(edit[2] % 4, text.size() - at), true) - at;
     QString edited = text;
     edited.replace(at, gone, u"x"_s);
     const rt::EncodedText saved = rt::encodeText(edited + u"\r\n"_s, read.format);
