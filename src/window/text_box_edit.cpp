@@ -79,7 +79,9 @@ bool isLineBreak(QChar c) {
 // inside a surrogate pair. A cut where the line may wrap looks like an
 // ordinary wrap on screen.
 qsizetype cutNear(QStringView line, qsizetype target) {
-    constexpr qsizetype kLookBack = 128;
+    // Short test pieces look back a quarter of a piece at most, so that a
+    // cut never falls on or before the one in front of it.
+    const qsizetype kLookBack = std::min<qsizetype>(128, TextBoxEdit::pieceLength() / 4);
     constexpr qsizetype kContext = 32;
     const qsizetype from = std::max<qsizetype>(0, target - kLookBack - kContext);
     const qsizetype to = std::min(line.size(), target + kContext);
@@ -101,8 +103,8 @@ qsizetype cutNear(QStringView line, qsizetype target) {
 std::vector<qsizetype> cutsFor(QStringView line) {
     std::vector<qsizetype> cuts;
     qsizetype start = 0;
-    while (line.size() - start > TextBoxEdit::kMaxBlockLength) {
-        start = cutNear(line, start + TextBoxEdit::kPieceLength);
+    while (line.size() - start > TextBoxEdit::maxBlockLength()) {
+        start = cutNear(line, start + TextBoxEdit::pieceLength());
         cuts.push_back(start);
     }
     return cuts;
@@ -137,7 +139,7 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
             breakLength =
                 data[lineEnd] == u'\r' && lineEnd + 1 < size && data[lineEnd + 1] == u'\n' ? 2 : 1;
         }
-        if (lineEnd - lineStart > TextBoxEdit::kMaxBlockLength) {
+        if (lineEnd - lineStart > TextBoxEdit::maxBlockLength()) {
             insertRun(lineStart);
             const QStringView line(data + lineStart, lineEnd - lineStart);
             qsizetype pieceStart = 0;
@@ -197,7 +199,7 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
             block = doc->findBlock(at);
             continue;
         }
-        if (block.length() - 1 > TextBoxEdit::kMaxBlockLength) {
+        if (block.length() - 1 > TextBoxEdit::maxBlockLength()) {
             change();
             const int start = block.position();
             const QString text = block.text();
@@ -274,7 +276,7 @@ int wrapAfter(const QTextBlock& block, const QTextBlock& next, const QFont& font
     line.setLineWidth(last.width());
     probe.endLayout();
     const int wrap = start + line.textLength();
-    return wrap > TextBoxEdit::kMaxBlockLength && start > 0 ? start : wrap;
+    return wrap > TextBoxEdit::maxBlockLength() && start > 0 ? start : wrap;
 }
 
 // Lets the window repaint under the busy cursor while a long fill runs.
@@ -417,7 +419,35 @@ bool nearCut(const QTextCursor& cursor) {
     return continuesLine(first) || continuesLine(last) || continuesLine(last.next());
 }
 
+int pieceLength_ = TextBoxEdit::kPieceLength;
+
 } // namespace
+
+void TextBoxEdit::setPieceLength(int length) {
+    pieceLength_ = std::max(length, 16);
+}
+
+int TextBoxEdit::pieceLength() {
+    return pieceLength_;
+}
+
+int TextBoxEdit::textPosition(int documentPosition) const {
+    int cuts = 0;
+    for (QTextBlock b = document()->begin().next(); b.isValid() && b.position() <= documentPosition;
+         b = b.next()) {
+        cuts += continuesLine(b) ? 1 : 0;
+    }
+    return documentPosition - cuts;
+}
+
+int TextBoxEdit::documentPosition(int textPosition) const {
+    int cuts = 0;
+    for (QTextBlock b = document()->begin().next();
+         b.isValid() && b.position() - 1 - cuts < textPosition; b = b.next()) {
+        cuts += continuesLine(b) ? 1 : 0;
+    }
+    return textPosition + cuts;
+}
 
 TextBoxEdit::TextBoxEdit(QWidget* parent) : QPlainTextEdit(parent) {
     // Every document of the text box is its own, built alike.
@@ -485,6 +515,9 @@ void TextBoxEdit::setText(const QString& text) {
     }
     doc->setUndoRedoEnabled(true);
     shaping_ = false;
+    // The caret starts at the start, as after QPlainTextEdit::setPlainText;
+    // the fill moved it along.
+    setTextCursor(QTextCursor(doc));
     if (updates) {
         setUpdatesEnabled(true);
     }
@@ -565,8 +598,8 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const bool inPiece = piece(block) || (cursor.hasSelection() && nearCut(cursor)) ||
                          (joining.isValid() && piece(joining));
     const bool tooLong =
-        (edit == Edit::Type && block.length() + event->text().size() > kMaxBlockLength) ||
-        (joining.isValid() && block.length() + joining.length() > kMaxBlockLength);
+        (edit == Edit::Type && block.length() + event->text().size() > maxBlockLength()) ||
+        (joining.isValid() && block.length() + joining.length() > maxBlockLength());
     if (edit == Edit::None || (!inPiece && !tooLong)) {
         return false;
     }

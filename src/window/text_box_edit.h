@@ -32,6 +32,20 @@ public:
 
     explicit TextBoxEdit(QWidget* parent);
 
+    // The length of the pieces of a long line; a line is cut once it is
+    // longer than two pieces. Short pieces let a test cross many cuts with
+    // a short text. Applies to text set or edited afterwards.
+    static void setPieceLength(int length);
+    static int pieceLength();
+    static int maxBlockLength() { return 2 * pieceLength(); }
+
+    // Where a position in the document is in text() with each line break
+    // counted as one character: a cut takes a position in the document but
+    // none in the text.
+    int textPosition(int documentPosition) const;
+    // The first document position at a place in the text so counted.
+    int documentPosition(int textPosition) const;
+
     // The whole text, with CR LF between lines.
     QString text() const;
     // Replaces the text and clears the undo history. CR LF, LF, CR and
