@@ -419,6 +419,69 @@ bool nearCut(const QTextCursor& cursor) {
     return continuesLine(first) || continuesLine(last) || continuesLine(last.next());
 }
 
+bool inPiece(const QTextBlock& block) {
+    return continuesLine(block) || continuesLine(block.next());
+}
+
+// Runs `act` on a cursor at `position` in a copy of the long line around
+// it, as one block, so that Qt's own word rules see the whole line rather
+// than one piece; gives back where its anchor and position end, in the
+// document. The copy widens until the answer lies well inside it.
+template <class Act>
+std::pair<int, int> inWholeLine(const QTextDocument* doc, int position, Act&& act) {
+    constexpr int kMargin = 64;
+    QTextBlock first = doc->findBlock(position);
+    QTextBlock last = first;
+    for (int span = 1;; span *= 2) {
+        for (int i = 0; i < span && continuesLine(first); ++i) {
+            first = first.previous();
+        }
+        for (int i = 0; i < span && continuesLine(last.next()); ++i) {
+            last = last.next();
+        }
+        QString line;
+        std::vector<std::pair<int, int>> starts; // of each piece: in `line`, in the document
+        for (QTextBlock b = first;; b = b.next()) {
+            starts.emplace_back(static_cast<int>(line.size()), b.position());
+            line += b.text();
+            if (b == last) {
+                break;
+            }
+        }
+        const auto toLine = [&](int p) {
+            auto i = starts.size();
+            while (--i > 0 && starts[i].second > p) {
+            }
+            return starts[i].first + p - starts[i].second;
+        };
+        const auto toDocument = [&](int p) {
+            auto i = starts.size();
+            while (--i > 0 && starts[i].first > p) {
+            }
+            return starts[i].second + p - starts[i].first;
+        };
+        QTextDocument copy;
+        QTextCursor cursor(&copy);
+        cursor.insertText(line);
+        cursor.setPosition(toLine(position));
+        act(cursor);
+        const int from = std::min(cursor.anchor(), cursor.position());
+        const int to = std::max(cursor.anchor(), cursor.position());
+        if ((continuesLine(first) && from < kMargin) ||
+            (continuesLine(last.next()) && to > line.size() - kMargin)) {
+            continue;
+        }
+        return {toDocument(cursor.anchor()), toDocument(cursor.position())};
+    }
+}
+
+// Where a word move from the cursor ends, the line taken whole.
+int wordTarget(const QTextCursor& cursor, QTextCursor::MoveOperation op) {
+    return inWholeLine(cursor.document(), cursor.position(),
+                       [op](QTextCursor& c) { c.movePosition(op); })
+        .second;
+}
+
 int pieceLength_ = TextBoxEdit::kPieceLength;
 
 } // namespace
@@ -495,7 +558,6 @@ void TextBoxEdit::setText(const QString& text) {
         setUpdatesEnabled(false);
     }
     tidyPending_ = false;
-    looseSteps_ = -1;
     ownEdit_ = -1;
     shaping_ = true;
     setDocument(doc);
@@ -560,14 +622,10 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const int before = textCursor().position();
-    const Edit edit = isReadOnly() ? Edit::None : editFor(event);
-    const bool single = !textCursor().hasSelection();
-    QPlainTextEdit::keyPressEvent(event);
-    // Qt records a character typed or deleted here as an undo step of its
-    // own, which the next one in a row joins; nothing else may join it.
-    if (single && (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward)) {
-        looseSteps_ = document()->availableUndoSteps();
+    if (wordMoved(event)) {
+        return;
     }
+    QPlainTextEdit::keyPressEvent(event);
     // Where a long line is cut, the one place in the text has two cursor
     // positions, the end of one piece and the start of the next; a step
     // from one to the other is no step in the text, so it goes on.
@@ -584,34 +642,48 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const Edit edit = editFor(event);
     QTextCursor cursor = textCursor();
     const QTextBlock block = cursor.block();
-    // Qt's own handling does it all away from the pieces of long lines, as
-    // long as no block grows too long.
-    const auto piece = [](const QTextBlock& b) {
-        return continuesLine(b) || continuesLine(b.next());
-    };
+    // Qt's own handling does it all where the edit does not reach a cut and
+    // no block grows too long, and so it keeps Qt's own undo steps.
     QTextBlock joining; // the block that a deletion joins to this one
     if (!cursor.hasSelection() && edit == Edit::DeleteBack && cursor.atBlockStart()) {
         joining = block.previous();
     } else if (!cursor.hasSelection() && edit == Edit::DeleteForward && cursor.atBlockEnd()) {
         joining = block.next();
     }
-    const bool inPiece = piece(block) || (cursor.hasSelection() && nearCut(cursor)) ||
-                         (joining.isValid() && piece(joining));
+    const bool inLongLine = inPiece(block);
+    bool atCut = (cursor.hasSelection() && nearCut(cursor)) ||
+                 (joining.isValid() && (continuesLine(block) || continuesLine(joining)));
+    if (!cursor.hasSelection() && inLongLine &&
+        (edit == Edit::Break || edit == Edit::DeleteToEnd)) {
+        atCut = true;
+    }
+    if (!cursor.hasSelection() && inLongLine &&
+        (edit == Edit::DeleteWordBack || edit == Edit::DeleteWordForward)) {
+        const int target =
+            wordTarget(cursor, edit == Edit::DeleteWordBack ? QTextCursor::PreviousWord
+                                                            : QTextCursor::NextWord);
+        if (target != cursor.position()) {
+            cursor.setPosition(target, QTextCursor::KeepAnchor);
+            atCut = true;
+        }
+    }
     const bool tooLong =
         (edit == Edit::Type && block.length() + event->text().size() > maxBlockLength()) ||
         (joining.isValid() && block.length() + joining.length() > maxBlockLength());
-    if (edit == Edit::None || (!inPiece && !tooLong)) {
-        return false;
-    }
-    // The edit, the joining and the cutting of pieces make one undo step,
-    // as the edit alone would in a text without cuts; and characters typed
-    // or deleted in a row join one step, as Qt's own do.
     QTextDocument* doc = document();
     const bool single = !cursor.hasSelection() && (edit == Edit::Type || edit == Edit::DeleteBack ||
                                                    edit == Edit::DeleteForward);
+    // Qt joins a character typed or deleted right after its like to the
+    // same undo step; after one of ours, so do we.
     const bool inARow = single && static_cast<int>(edit) == ownEdit_ &&
                         ownSteps_ == doc->availableUndoSteps() && ownEnd_ == cursor.position() &&
                         !doc->isRedoAvailable();
+    if (edit == Edit::None || (!atCut && !tooLong && !inARow)) {
+        ownEdit_ = -1;
+        return false;
+    }
+    // The edit, the joining and the cutting of pieces make one undo step,
+    // as the edit alone would in a text without cuts.
     shaping_ = true;
     if (inARow) {
         cursor.joinPreviousEditBlock();
@@ -661,13 +733,6 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     }
     reshape(doc, cursor.position(), cursor.position(), [] {});
     cursor.endEditBlock();
-    // With the blocks laid out anew, the cuts next to the edit move to
-    // where the line wraps, still within the same undo step.
-    QTextBlock around =
-        cursor.block().previous().isValid() ? cursor.block().previous() : cursor.block();
-    for (int i = 0; i < 3 && around.isValid(); ++i, around = around.next()) {
-        alignCut(around, [&cursor] { cursor.joinPreviousEditBlock(); });
-    }
     shaping_ = false;
     ownEdit_ = single ? static_cast<int>(edit) : -1;
     ownSteps_ = doc->availableUndoSteps();
@@ -714,20 +779,16 @@ void TextBoxEdit::paintEvent(QPaintEvent* event) {
 }
 
 // Moves each cut on screen to where the whole line wraps, so that the line
-// shows as one wrapped paragraph. A cut moves only where the editing history
-// allows it without an undo step of its own: with no history at all, or
-// joined to the last edit unless that is a character Qt typed or deleted;
-// after an undo it waits for the next edit.
+// shows as one wrapped paragraph. A cut moves only while there is no editing
+// history: a move joined to an undo step would change where Undo and Redo
+// leave the caret and which of the next keys join that step.
 void TextBoxEdit::alignVisibleCuts() {
     QTextDocument* doc = document();
-    const bool history = doc->isUndoAvailable();
-    if (doc->isRedoAvailable() || (history && doc->availableUndoSteps() == looseSteps_)) {
+    if (doc->isUndoAvailable() || doc->isRedoAvailable()) {
         return;
     }
-    const auto open = [doc, history] {
-        if (!history) {
-            doc->setUndoRedoEnabled(false);
-        }
+    const auto open = [doc] {
+        doc->setUndoRedoEnabled(false);
         QTextCursor(doc).joinPreviousEditBlock();
     };
     qreal top = contentOffset().y();
@@ -737,9 +798,7 @@ void TextBoxEdit::alignVisibleCuts() {
     while (block.isValid() && top <= viewport()->height() && moves < 8) {
         if (alignCut(block, open)) {
             ++moves;
-            if (!history) {
-                doc->setUndoRedoEnabled(true);
-            }
+            doc->setUndoRedoEnabled(true);
             continue;
         }
         top += blockBoundingRect(block).height();
@@ -753,8 +812,48 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     QPlainTextEdit::inputMethodEvent(event);
 }
 
+// Word moves over a long line go by the words of the whole line, not those
+// of its piece. True when the key was such a move and is done.
+bool TextBoxEdit::wordMoved(QKeyEvent* event) {
+    constexpr std::array moves{std::pair{QKeySequence::MoveToNextWord, QTextCursor::WordRight},
+                               std::pair{QKeySequence::MoveToPreviousWord, QTextCursor::WordLeft},
+                               std::pair{QKeySequence::SelectNextWord, QTextCursor::WordRight},
+                               std::pair{QKeySequence::SelectPreviousWord, QTextCursor::WordLeft}};
+    QTextCursor cursor = textCursor();
+    if (!inPiece(cursor.block())) {
+        return false;
+    }
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        if (!event->matches(moves[i].first)) {
+            continue;
+        }
+        const int target = wordTarget(cursor, moves[i].second);
+        // At the ends of the line Qt's own move goes on to the next line.
+        if (target == cursor.position()) {
+            return false;
+        }
+        cursor.setPosition(target, i < 2 ? QTextCursor::MoveAnchor : QTextCursor::KeepAnchor);
+        setTextCursor(cursor);
+        event->accept();
+        return true;
+    }
+    return false;
+}
+
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
     QPlainTextEdit::mouseDoubleClickEvent(event);
+    QTextCursor cursor = textCursor();
+    if (event->button() == Qt::LeftButton && cursor.hasSelection() && inPiece(cursor.block())) {
+        // The word under the pointer in the whole line.
+        const int at = cursorForPosition(event->position().toPoint()).position();
+        const auto [anchor, position] = inWholeLine(
+            document(), at, [](QTextCursor& c) { c.select(QTextCursor::WordUnderCursor); });
+        if (anchor != cursor.anchor() || position != cursor.position()) {
+            cursor.setPosition(anchor);
+            cursor.setPosition(position, QTextCursor::KeepAnchor);
+            setTextCursor(cursor);
+        }
+    }
     sinceDoubleClick_.start();
     doubleClickAt_ = event->position().toPoint();
 }

@@ -66,6 +66,7 @@ protected:
 private:
     QTextDocument* newDocument();
     bool editKeyPressed(QKeyEvent* event);
+    bool wordMoved(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);
     Q_INVOKABLE void tidy();
     void alignVisibleCuts();
@@ -77,10 +78,8 @@ private:
     bool tidyPending_ = false;
     int dirtyFrom_ = 0;
     int dirtyTo_ = 0;
-    // The undo steps after Qt's last own typed or deleted character, which
-    // only the next such character may join; and after the text box's own
-    // last edit of a piece, which the next in a row joins.
-    int looseSteps_ = -1;
+    // The undo steps after the text box's own last edit of a piece, which
+    // the next in a row joins.
     int ownEdit_ = -1;
     int ownSteps_ = -1;
     int ownEnd_ = -1;
