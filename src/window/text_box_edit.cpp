@@ -39,6 +39,10 @@ constexpr int kContinuation = QTextFormat::UserProperty + 1;
 // window repaint every kRepaintIntervalMs.
 constexpr qint64 kBusyAfterMs = 300;
 constexpr qint64 kRepaintIntervalMs = 40;
+// How far edits may grow a block past the limit before it is cut. Qt keeps
+// a run of typed characters one undo step; a cut would add a step of its
+// own in the middle of the run.
+constexpr int kGrowthLimit = 2;
 // Characters of short lines that a fill inserts at one go.
 constexpr qsizetype kRunLength = qsizetype(64) * 1024;
 // Characters of a text above which the fill first hands freed memory back.
@@ -125,6 +129,19 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
     cursor.beginEditBlock();
     qsizetype runStart = 0;
     const auto insertRun = [&](qsizetype end) {
+        // A break inserted as text copies the format of the block it is in,
+        // which inside a piece would carry the piece's mark along.
+        if (end > runStart && cursor.blockFormat().hasProperty(kContinuation)) {
+            const qsizetype lineEnd = std::find_if(data + runStart, data + end, isLineBreak) - data;
+            if (lineEnd < end) {
+                cursor.insertText(view(data + runStart, lineEnd - runStart), plain);
+                cursor.insertBlock(QTextBlockFormat(), plain);
+                runStart =
+                    lineEnd +
+                    (data[lineEnd] == u'\r' && lineEnd + 1 < end && data[lineEnd + 1] == u'\n' ? 2
+                                                                                               : 1);
+            }
+        }
         if (end > runStart) {
             cursor.insertText(view(data + runStart, end - runStart), plain);
             pace(cursor);
@@ -190,6 +207,13 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
             change();
             QTextCursor(block).setBlockFormat(QTextBlockFormat());
         }
+        // A removal from the start of a piece to another line keeps the cut
+        // in front of it but takes the other line's block format.
+        if (!block.blockFormat().hasProperty(kContinuation) &&
+            block.charFormat().hasProperty(kContinuation) && block.previous().isValid()) {
+            change();
+            QTextCursor(block).setBlockFormat(continuationBlockFormat());
+        }
         if (continuesLine(block) && (block.length() == 1 || block.previous().length() == 1)) {
             change();
             const int at = block.position() - 1;
@@ -199,7 +223,7 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
             block = doc->findBlock(at);
             continue;
         }
-        if (block.length() - 1 > TextBoxEdit::maxBlockLength()) {
+        if (block.length() - 1 > kGrowthLimit * TextBoxEdit::maxBlockLength()) {
             change();
             const int start = block.position();
             const QString text = block.text();
@@ -283,9 +307,12 @@ int wrapAfter(const QTextBlock& block, const QTextBlock& next, const QFont& font
 // Only paint and window events get through: input and timers wait, and so
 // does a click on a window's close box, so that no handler runs inside the
 // one that fills the text box.
+//
+// A fill with the undo history on (a paste) keeps its edit open, so that it
+// stays one undo step; the text box then shows its old picture until done.
 class FillPace : public QObject {
 public:
-    FillPace() { clock_.start(); }
+    explicit FillPace(bool keepEditOpen = false) : keepEditOpen_(keepEditOpen) { clock_.start(); }
     FillPace(const FillPace&) = delete;
     FillPace& operator=(const FillPace&) = delete;
     ~FillPace() override {
@@ -312,11 +339,15 @@ public:
             busy_ = true;
         }
         lastRepaint_ = now;
-        cursor.endEditBlock();
+        if (!keepEditOpen_) {
+            cursor.endEditBlock();
+        }
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                         QEventLoop::ExcludeSocketNotifiers |
                                         QEventLoop::X11ExcludeTimers);
-        cursor.beginEditBlock();
+        if (!keepEditOpen_) {
+            cursor.beginEditBlock();
+        }
     }
 
 protected:
@@ -334,6 +365,7 @@ private:
     QElapsedTimer clock_;
     qint64 lastRepaint_ = 0;
     bool busy_ = false;
+    bool keepEditOpen_;
     QList<QPointer<QWidget>> closing_;
 };
 
@@ -600,14 +632,46 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     tidy();
     const QString text = source->text();
     QTextCursor cursor = textCursor();
+    QTextDocument* doc = document();
+    // Away from long lines, and making none, Qt's own paste does it, with
+    // its own undo steps.
+    qsizetype longest = 0;
+    for (qsizetype start = 0; start <= text.size();) {
+        const qsizetype end =
+            std::find_if(text.cbegin() + start, text.cend(), isLineBreak) - text.cbegin();
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    const QTextBlock first = doc->findBlock(cursor.selectionStart());
+    const QTextBlock last = doc->findBlock(cursor.selectionEnd());
+    if (!inPiece(first) && !inPiece(last) &&
+        first.length() + last.length() + longest <= maxBlockLength()) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    // A large text fills as Open's does: the window repaints under the busy
+    // cursor, and input waits.
+    const bool large = text.size() > kRunLength;
+    const bool updates = updatesEnabled();
+    if (large && updates) {
+        setUpdatesEnabled(false);
+    }
     shaping_ = true;
     cursor.beginEditBlock();
     cursor.removeSelectedText();
     const int from = cursor.position();
-    insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
-    reshape(document(), from, cursor.position(), [] {});
+    if (large) {
+        FillPace pace(true);
+        insertLines(cursor, text, pace);
+    } else {
+        insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
+    }
+    reshape(doc, from, cursor.position(), [] {});
     cursor.endEditBlock();
     shaping_ = false;
+    if (large && updates) {
+        setUpdatesEnabled(true);
+    }
     setTextCursor(cursor);
 }
 
@@ -668,7 +732,8 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         }
     }
     const bool tooLong =
-        (edit == Edit::Type && block.length() + event->text().size() > maxBlockLength()) ||
+        (edit == Edit::Type &&
+         block.length() + event->text().size() > kGrowthLimit * maxBlockLength()) ||
         (joining.isValid() && block.length() + joining.length() > maxBlockLength());
     QTextDocument* doc = document();
     const bool single = !cursor.hasSelection() && (edit == Edit::Type || edit == Edit::DeleteBack ||
@@ -809,16 +874,42 @@ void TextBoxEdit::alignVisibleCuts() {
 
 void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     tidy();
-    QPlainTextEdit::inputMethodEvent(event);
+    // A commit alone, with a line break or reaching a cut, goes in as Qt
+    // would put it, but with blocks that take no piece's mark.
+    QTextCursor cursor = textCursor();
+    const QString commit = event->commitString();
+    const bool breaks = std::any_of(commit.cbegin(), commit.cend(), isLineBreak);
+    if (isReadOnly() || commit.isEmpty() || !event->preeditString().isEmpty() ||
+        event->replacementLength() != 0 || !event->attributes().isEmpty() ||
+        (!(breaks && inPiece(cursor.block())) && !nearCut(cursor))) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    shaping_ = true;
+    cursor.beginEditBlock();
+    cursor.removeSelectedText();
+    const int from = cursor.position();
+    insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
+    reshape(document(), from, cursor.position(), [] {});
+    cursor.endEditBlock();
+    shaping_ = false;
+    ownEdit_ = -1;
+    setTextCursor(cursor);
+    event->accept();
 }
 
 // Word moves over a long line go by the words of the whole line, not those
 // of its piece. True when the key was such a move and is done.
 bool TextBoxEdit::wordMoved(QKeyEvent* event) {
-    constexpr std::array moves{std::pair{QKeySequence::MoveToNextWord, QTextCursor::WordRight},
-                               std::pair{QKeySequence::MoveToPreviousWord, QTextCursor::WordLeft},
-                               std::pair{QKeySequence::SelectNextWord, QTextCursor::WordRight},
-                               std::pair{QKeySequence::SelectPreviousWord, QTextCursor::WordLeft}};
+    constexpr std::array moves{
+        std::pair{QKeySequence::MoveToNextWord, QTextCursor::WordRight},
+        std::pair{QKeySequence::MoveToPreviousWord, QTextCursor::WordLeft},
+        std::pair{QKeySequence::MoveToNextChar, QTextCursor::NextCharacter},
+        std::pair{QKeySequence::MoveToPreviousChar, QTextCursor::PreviousCharacter},
+        std::pair{QKeySequence::SelectNextWord, QTextCursor::WordRight},
+        std::pair{QKeySequence::SelectPreviousWord, QTextCursor::WordLeft},
+        std::pair{QKeySequence::SelectNextChar, QTextCursor::NextCharacter},
+        std::pair{QKeySequence::SelectPreviousChar, QTextCursor::PreviousCharacter}};
     QTextCursor cursor = textCursor();
     if (!inPiece(cursor.block())) {
         return false;
@@ -827,12 +918,24 @@ bool TextBoxEdit::wordMoved(QKeyEvent* event) {
         if (!event->matches(moves[i].first)) {
             continue;
         }
+        // A character move that stays inside its piece is Qt's own; one
+        // that reaches a cut may have to go on, past the cut and past the
+        // rest of a character the cut splits.
+        QTextCursor probe = cursor;
+        probe.movePosition(moves[i].second);
+        // With a selection, Qt's own move just ends it at one of its ends.
+        if (i % 4 >= 2 &&
+            ((probe.block() == cursor.block() && !probe.atBlockStart() && !probe.atBlockEnd() &&
+              !cursor.atBlockStart() && !cursor.atBlockEnd()) ||
+             (i < 4 && cursor.hasSelection()))) {
+            return false;
+        }
         const int target = wordTarget(cursor, moves[i].second);
         // At the ends of the line Qt's own move goes on to the next line.
         if (target == cursor.position()) {
             return false;
         }
-        cursor.setPosition(target, i < 2 ? QTextCursor::MoveAnchor : QTextCursor::KeepAnchor);
+        cursor.setPosition(target, i < 4 ? QTextCursor::MoveAnchor : QTextCursor::KeepAnchor);
         setTextCursor(cursor);
         event->accept();
         return true;
@@ -843,7 +946,7 @@ bool TextBoxEdit::wordMoved(QKeyEvent* event) {
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
     QPlainTextEdit::mouseDoubleClickEvent(event);
     QTextCursor cursor = textCursor();
-    if (event->button() == Qt::LeftButton && cursor.hasSelection() && inPiece(cursor.block())) {
+    if (event->button() == Qt::LeftButton && inPiece(cursor.block())) {
         // The word under the pointer in the whole line.
         const int at = cursorForPosition(event->position().toPoint()).position();
         const auto [anchor, position] = inWholeLine(
