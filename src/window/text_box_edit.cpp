@@ -631,6 +631,10 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     }
     tidy();
     const QString text = source->text();
+    // Qt pastes nothing, not even over a selection, from an empty text.
+    if (text.isEmpty()) {
+        return;
+    }
     QTextCursor cursor = textCursor();
     QTextDocument* doc = document();
     // Away from long lines, and making none, Qt's own paste does it, with
