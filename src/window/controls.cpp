@@ -1,7 +1,10 @@
 #include "window/controls.h"
 
 #include "window/runtime.h"
+#include "window/text_box_accessible.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
@@ -130,6 +133,29 @@ private:
     QPixmap picture_;
 };
 
+// Screen readers see an image control as an image, named as its
+// description names it.
+class ImageAccessible : public QAccessibleWidget, public QAccessibleImageInterface {
+public:
+    explicit ImageAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::Graphic) {}
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ImageInterface) {
+            return static_cast<QAccessibleImageInterface*>(this);
+        }
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString imageDescription() const override { return text(QAccessible::Name); }
+    QSize imageSize() const override { return widget()->size(); }
+    QPoint imagePosition() const override { return widget()->mapToGlobal(QPoint(0, 0)); }
+};
+
+QAccessibleInterface* controlAccessible(const QString& className, QObject* object) {
+    if (auto* view = dynamic_cast<ImageView*>(object)) {
+        return new ImageAccessible(view);
+    }
+    return TextBoxAccessible::create(className, object);
+}
+
 CommonDialog::Script& dialogScript() {
     static CommonDialog::Script script;
     return script;
@@ -137,9 +163,36 @@ CommonDialog::Script& dialogScript() {
 
 } // namespace
 
+QString withoutMnemonic(const QString& caption) {
+    // Japanese captions carry the access key in parentheses after the word,
+    // "閉じる(&C)"; the key is announced apart, so the name drops it whole.
+    // Elsewhere only the marker goes, and "&&" stands for one "&".
+    QString out;
+    out.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == u'(' && i + 3 < caption.size() && caption[i + 1] == u'&' &&
+            caption[i + 2] != u'&' && caption[i + 3] == u')') {
+            while (!out.isEmpty() && out.back().isSpace()) {
+                out.chop(1);
+            }
+            i += 3;
+        } else if (caption[i] == u'&' && i + 1 < caption.size()) {
+            out += caption[++i];
+        } else {
+            out += caption[i];
+        }
+    }
+    return out;
+}
+
 Control::Control(const ControlDescription& description)
     : name_(description.name), kind_(description.kind) {
     setObjectName(description.name);
+    static const bool installed = [] {
+        QAccessible::installFactory(controlAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 // ---------------------------------------------------------------- Label
@@ -195,6 +248,7 @@ TextBox::TextBox(const ControlDescription& d, QWidget* parent) : Control(d) {
     if (d.font) {
         edit_->setFont(fontFrom(*d.font));
     }
+    edit_->setAccessibleName(d.accessibleName);
     setText(d.text);
 }
 
@@ -245,6 +299,10 @@ CommandButton::CommandButton(const ControlDescription& d, QWidget* parent) : Con
     // focus, and the default button when the focus is elsewhere.
     button_->setAutoDefault(true);
     button_->setDefault(d.defaultButton);
+    // The name a screen reader speaks; the access key is told as the
+    // button's shortcut.
+    button_->setAccessibleName(d.accessibleName.isEmpty() ? withoutMnemonic(d.caption)
+                                                          : d.accessibleName);
     connect(button_, &QPushButton::clicked, this, &CommandButton::click);
 }
 
@@ -308,6 +366,7 @@ Image::Image(const ControlDescription& d, QWidget* parent) : Control(d) {
     view_ = new ImageView(parent, QPixmap(d.picture));
     view_->setObjectName(d.name);
     view_->setGeometry(pixelGeometry(d));
+    view_->setAccessibleName(d.accessibleName);
 }
 
 Twips Image::width() const {

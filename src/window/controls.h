@@ -28,6 +28,10 @@ Twips toTwips(int pixels);
 QString toCrLf(QStringView text);
 QString fromCrLf(QStringView text);
 
+// A caption as a screen reader should speak it: without its access key
+// marker.
+QString withoutMnemonic(const QString& caption);
+
 // The common base of everything a window description can hold. Each control
 // is a QObject so that its events are ordinary, typed Qt signals.
 class Control : public QObject {

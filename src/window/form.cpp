@@ -2,6 +2,8 @@
 
 #include "window/runtime_error.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
@@ -17,6 +19,39 @@ namespace rt {
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// Characters of scripts that are written without spaces between words, for
+// which a line break inside a sentence joins without a space.
+bool isWide(QChar c) {
+    return c.unicode() >= 0x2E80 && !c.isSpace();
+}
+
+// A text that the label wraps by hand, as the original's fixed-width
+// message does, read as the sentences it holds: a single line break inside
+// a paragraph is taken out, a blank line between paragraphs kept.
+QString unwrapped(const QString& caption) {
+    const QStringList paragraphs = fromCrLf(caption).split(u"\n\n"_s);
+    QStringList out;
+    for (const QString& paragraph : paragraphs) {
+        QString joined;
+        for (const QString& piece : paragraph.split(u'\n')) {
+            const QString line = piece.trimmed();
+            if (!joined.isEmpty() && !line.isEmpty() && !isWide(joined.back()) &&
+                !isWide(line.front())) {
+                joined += u' ';
+            }
+            joined += line;
+        }
+        if (!joined.isEmpty()) {
+            out << joined;
+        }
+    }
+    return out.join(u"\n\n"_s);
+}
+
+} // namespace
+
 // The top-level widget of a form. It stands for the window's own surface:
 // the system's button-face background, a fixed single border, and the close
 // box that unloads the form.
@@ -29,6 +64,7 @@ public:
         setBackgroundRole(QPalette::Button);
         setAutoFillBackground(true);
     }
+    const Form& form() const { return form_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -58,8 +94,48 @@ private:
     Form& form_;
 };
 
+// A form that carries a message reads as the system's message boxes do: an
+// alert named by its title, whose description is the message.
+class FormAccessible : public QAccessibleWidget {
+public:
+    explicit FormAccessible(FormWindow* window)
+        : QAccessibleWidget(window, QAccessible::AlertMessage) {}
+    QString text(QAccessible::Text type) const override {
+        if (type == QAccessible::Description && widget()->accessibleDescription().isEmpty()) {
+            return unwrapped(static_cast<const FormWindow*>(widget())->form().message());
+        }
+        return QAccessibleWidget::text(type);
+    }
+};
+
+QAccessibleInterface* Form::accessible(const QString& /*className*/, QObject* object) {
+    if (auto* window = dynamic_cast<FormWindow*>(object);
+        window != nullptr && !window->form().description_.messageLabel.isEmpty()) {
+        return new FormAccessible(window);
+    }
+    return nullptr;
+}
+
+QString Form::message() const {
+    for (const auto& c : controls_) {
+        if (c->name() == description_.messageLabel) {
+            if (const auto* label = qobject_cast<const Label*>(c.get())) {
+                return label->caption();
+            }
+        }
+    }
+    return {};
+}
+
 Form::Form(const FormDescription& description)
     : description_(description), window_(new FormWindow(*this)) {
+    // Before anything about the window can reach a screen reader, which
+    // keeps the first view it gets of an object.
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(&Form::accessible);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     setObjectName(description.name);
     window_->setObjectName(description.name);
     window_->setWindowTitle(description.caption);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class QAccessibleInterface;
 class QRect;
 class QWidget;
 
@@ -57,6 +58,12 @@ public:
     bool isLoaded() const;
 
     QWidget* window() const;
+
+    // The caption of the label that carries the window's message, if any.
+    QString message() const;
+
+    // What screen readers see of a form's window; for QAccessible::installFactory.
+    static QAccessibleInterface* accessible(const QString& className, QObject* object);
 
 signals:
     void loadEvent();

@@ -43,6 +43,9 @@ struct ControlDescription {
     bool defaultButton = false;
     bool stretch = false;
     QString picture{}; // A Qt resource path.
+    // What screen readers call a control whose caption does not name it, or
+    // that has no caption at all.
+    QString accessibleName{};
     std::optional<FontDescription> font{};
 };
 
@@ -55,6 +58,10 @@ struct FormDescription {
     Twips clientHeight = 0;
     Twips width = 0;  // Outer width.
     Twips height = 0; // Outer height.
+    // The label that carries the window's message. A window with one is
+    // announced to screen readers as an alert, as the system's own message
+    // boxes are: its caption as the name, the message as the description.
+    QString messageLabel{};
     std::vector<ControlDescription> controls{};
 
     // The frame that the description assumes around the client area. The

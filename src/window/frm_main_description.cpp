@@ -42,6 +42,7 @@ FormDescription describeFrmMain() {
     return FormDescription{
         .name = form, .caption = u"ヨナミト"_s, .icon = u":/icons/program.xpm"_s,
         .clientWidth = 6930, .clientHeight = 3690, .width = 7020, .height = 4065,
+        .messageLabel = u"label"_s,
         .controls = {
             {.name = u"cmnOpen"_s, .kind = CommonDialog, .parent = form},
             {.name = u"Menuu"_s, .kind = PictureBox, .parent = form,
@@ -69,7 +70,7 @@ FormDescription describeFrmMain() {
             {.name = u"Tex"_s, .kind = TextBox, .parent = form,
              .left = 170, .top = 1410, .width = 6570, .height = 1815, .tabIndex = 3,
              .text = kInitialReport, .multiLine = true, .verticalScrollBar = true,
-             .buttonFaceBackground = true, .font = terminal},
+             .buttonFaceBackground = true, .accessibleName = u"詳細"_s, .font = terminal},
             {.name = u"ShowSui"_s, .kind = CommandButton, .parent = form,
              .left = 5420, .top = 1010, .width = 1320, .height = 320, .tabIndex = 2,
              .caption = u"詳細(&D)>>"_s},
@@ -82,7 +83,7 @@ FormDescription describeFrmMain() {
              .caption = u"ここに文字列が表示されます。"_s, .font = uiGothic},
             {.name = u"Ico"_s, .kind = Image, .parent = form,
              .left = 150, .top = 180, .width = 480, .height = 480,
-             .stretch = true, .picture = u":/icons/error32.xpm"_s},
+             .stretch = true, .picture = u":/icons/error32.xpm"_s, .accessibleName = u"エラー"_s},
         },
     };
     // clang-format on

@@ -38,3 +38,25 @@ if [[ $packaged != "$installed" ]]; then
     fail "the package contents differ from a plain install below /usr (< installed, > packaged)"
 fi
 ok "the package holds exactly the $(wc -l <<<"$installed") files a plain install puts below /usr"
+
+# Debian's own checks. Lintian warns when it runs as root, which CI does; that
+# notice is not about the package.
+report=$(lintian --fail-on error,warning "$deb" 2>&1) \
+    || fail "lintian finds errors or warnings: $report"
+report=$(grep -v '^running with root privileges is not recommended!$' <<<"$report" || true)
+[[ -z $report ]] || fail "lintian reports: $report"
+ok "lintian reports no error and no warning"
+
+changelog=$(zcat "$scratch/root/usr/share/doc/yonamito/changelog.gz" | dpkg-parsechangelog -l - -S Version)
+[[ $changelog == "$version" ]] || fail "the changelog's latest entry is $changelog, not $version"
+ok "the changelog's latest entry is $version"
+
+# Each manual page renders without a single warning from groff (-ww), in
+# the width man gives when it writes to no terminal.
+for page in man/man1/yonamito.1.gz man/ja/man1/yonamito.1.gz; do
+    file=$scratch/root/usr/share/$page
+    [[ -f $file ]] || fail "no manual page $page"
+    report=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -E UTF-8 -l "$file" 2>&1 >/dev/null)
+    [[ -z $report ]] || fail "man -l $page warns: $report"
+    ok "man -l $page renders without a warning"
+done
