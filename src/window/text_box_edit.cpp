@@ -66,11 +66,6 @@ const QTextCharFormat& continuationBreakFormat() {
     return format;
 }
 
-bool continuesLine(const QTextBlock& block) {
-    return block.isValid() && block.blockFormat().hasProperty(kContinuation) &&
-           block.charFormat().hasProperty(kContinuation);
-}
-
 // The characters that QTextCursor::insertText() turns into a paragraph
 // break (the last two are Qt's frame markers).
 bool isLineBreak(QChar c) {
@@ -517,6 +512,18 @@ int wordTarget(const QTextCursor& cursor, QTextCursor::MoveOperation op) {
 int pieceLength_ = TextBoxEdit::kPieceLength;
 
 } // namespace
+
+bool continuesLine(const QTextBlock& block) {
+    return block.isValid() && block.blockFormat().hasProperty(kContinuation) &&
+           block.charFormat().hasProperty(kContinuation);
+}
+
+bool mayHoldCuts(const QTextDocument& doc) {
+    const QList<QTextFormat> formats = doc.allFormats();
+    return std::any_of(formats.cbegin(), formats.cend(), [](const QTextFormat& f) {
+        return f.isBlockFormat() && f.hasProperty(kContinuation);
+    });
+}
 
 void TextBoxEdit::setPieceLength(int length) {
     pieceLength_ = std::max(length, 16);

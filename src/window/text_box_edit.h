@@ -8,8 +8,16 @@
 class QMimeData;
 class QTextBlock;
 class QTextCursor;
+class QTextDocument;
 
 namespace rt {
+
+// Whether a block of a text box's document continues the line of the block
+// before it: the break between them is a cut, not a line break.
+bool continuesLine(const QTextBlock& block);
+// False when no block of the document can continue a line, which its few
+// formats tell without a walk over every block; most documents hold no cut.
+bool mayHoldCuts(const QTextDocument& doc);
 
 // The editor inside a text box: Qt's plain-text editor, with the input
 // methods, accessibility and clipboard of the desktop, holding the text in
