@@ -344,6 +344,12 @@ private slots:
             // A copy of a piece of one long grapheme.
             {"copy inside one grapheme", "grapheme", ">5 sR sR sR copy cEnd paste"},
             {"drop with breaks into a long line", "emoji", "drop:40:u\\nv t:w undo redo"},
+            // Redo after a commit that made a cut, Undo after a drop, and
+            // Delete of one character that runs over several pieces.
+            {"redo after a commit that cut the line", "ascii",
+             "drop:55:y\\*40 ime:y\\*40 undo redoY"},
+            {"undo after a drop into a short line", "empty", "ime:y\\*40 BS drop:0:\\s undo"},
+            {"delete one character over pieces", "grapheme", "scR scR ime:あ Del"},
         };
         for (const auto& [name, text, script] : rows) {
             QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(script);

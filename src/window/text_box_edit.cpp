@@ -182,8 +182,9 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
 // Brings the blocks around positions from..to into shape: a block longer
 // than kMaxBlockLength is cut into pieces, and a continuation next to an
 // empty block is joined to it, so that no empty line shows where the text
-// has none. `change` runs before the first change.
-template <class Change> void reshape(QTextDocument* doc, int from, int to, Change&& change) {
+// has none. `change` runs before each change; true if there was one.
+template <class Change> bool reshape(QTextDocument* doc, int from, int to, Change&& change) {
+    bool changed = false;
     const int end = doc->characterCount() - 1;
     QTextBlock block = doc->findBlock(std::clamp(from, 0, end));
     if (block.previous().isValid()) {
@@ -200,6 +201,7 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
         // formatted (Enter in it, empty, would only clear the format).
         if (block.blockFormat().hasProperty(kContinuation) && !continuesLine(block)) {
             change();
+            changed = true;
             QTextCursor(block).setBlockFormat(QTextBlockFormat());
         }
         // A removal from the start of a piece to another line keeps the cut
@@ -207,10 +209,12 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
         if (!block.blockFormat().hasProperty(kContinuation) &&
             block.charFormat().hasProperty(kContinuation) && block.previous().isValid()) {
             change();
+            changed = true;
             QTextCursor(block).setBlockFormat(continuationBlockFormat());
         }
         if (continuesLine(block) && (block.length() == 1 || block.previous().length() == 1)) {
             change();
+            changed = true;
             const int at = block.position() - 1;
             edit.setPosition(at);
             edit.setPosition(at + 1, QTextCursor::KeepAnchor);
@@ -220,6 +224,7 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
         }
         if (block.length() - 1 > kGrowthLimit * TextBoxEdit::maxBlockLength()) {
             change();
+            changed = true;
             const int start = block.position();
             const QString text = block.text();
             const std::vector<qsizetype> cuts = cutsFor(text);
@@ -232,6 +237,19 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
         }
         block = block.next();
     }
+    return changed;
+}
+
+// Qt's Redo leaves the caret after the last change of its undo step, which
+// after an edit that made or moved cuts would be a cut. A change that
+// comes to nothing at `caret`, a space put in and taken out again, ends
+// the step so that Redo leaves the caret where the edit did.
+void endStepAt(QTextDocument* doc, int caret) {
+    QTextCursor mark(doc);
+    mark.setPosition(caret);
+    mark.insertText(QStringLiteral(" "), QTextCharFormat());
+    mark.setPosition(caret, QTextCursor::KeepAnchor);
+    mark.removeSelectedText();
 }
 
 // The text of the document from position `from` on, given as Qt returns it
@@ -670,6 +688,17 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     shaping_ = true;
     cursor.beginEditBlock();
     cursor.removeSelectedText();
+    // Qt's paste sets the format of the block it pastes into before the
+    // text goes in, and so Undo leaves the caret at the end of that line;
+    // here the line may be several blocks.
+    QTextBlock line = cursor.block();
+    while (continuesLine(line)) {
+        line = line.previous();
+    }
+    do {
+        QTextCursor(line).setBlockFormat(line.blockFormat());
+        line = line.next();
+    } while (continuesLine(line));
     const int from = cursor.position();
     if (large) {
         FillPace pace(true);
@@ -677,7 +706,9 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     } else {
         insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
     }
-    reshape(doc, from, cursor.position(), [] {});
+    if (reshape(doc, from, cursor.position(), [] {})) {
+        endStepAt(doc, cursor.position());
+    }
     cursor.endEditBlock();
     shaping_ = false;
     if (large && updates) {
@@ -740,6 +771,20 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         if (target != cursor.position()) {
             cursor.setPosition(target, QTextCursor::KeepAnchor);
             atCut = true;
+        }
+    }
+    // Delete takes a whole character, which in a line of one long character
+    // may run on past the cut and over more pieces.
+    if (!cursor.hasSelection() && inLongLine && edit == Edit::DeleteForward &&
+        continuesLine(block.next())) {
+        QTextCursor probe = cursor;
+        probe.movePosition(QTextCursor::NextCharacter);
+        if (probe.position() >= block.position() + block.length() - 1) {
+            const int target = wordTarget(cursor, QTextCursor::NextCharacter);
+            if (target > block.position() + block.length()) {
+                cursor.setPosition(target, QTextCursor::KeepAnchor);
+                atCut = true;
+            }
         }
     }
     const bool tooLong =
@@ -807,7 +852,9 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     case Edit::None:
         break;
     }
-    reshape(doc, cursor.position(), cursor.position(), [] {});
+    if (reshape(doc, cursor.position(), cursor.position(), [] {})) {
+        endStepAt(doc, cursor.position());
+    }
     cursor.endEditBlock();
     shaping_ = false;
     ownEdit_ = single ? static_cast<int>(edit) : -1;
@@ -901,7 +948,9 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     cursor.removeSelectedText();
     const int from = cursor.position();
     insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
-    reshape(document(), from, cursor.position(), [] {});
+    if (reshape(document(), from, cursor.position(), [] {})) {
+        endStepAt(document(), cursor.position());
+    }
     cursor.endEditBlock();
     shaping_ = false;
     ownEdit_ = -1;
@@ -1040,6 +1089,7 @@ void TextBoxEdit::tidy() {
         }
     });
     if (open) {
+        endStepAt(doc, textCursor().position());
         group.endEditBlock();
     }
     shaping_ = false;
