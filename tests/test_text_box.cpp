@@ -384,7 +384,7 @@ private slots:
         for (int seed = first; seed < first + seeds; ++seed) {
             QRandomGenerator g(static_cast<quint32>(seed));
             QStringList script;
-            int length = static_cast<int>(textNamed(text).size());
+            const int length = static_cast<int>(textNamed(text).size());
             for (int i = 0; i < steps; ++i) {
                 const QString step = randomStep(g, length + 20);
                 // Known gap: a cut inside one grapheme is a place a click
@@ -396,6 +396,8 @@ private slots:
             }
             const QString got = difference(text, script);
             if (!got.isEmpty()) {
+                // The steps after the first difference play no part.
+                script = script.mid(0, got.section(u' ', 2, 2).toInt());
                 const QStringList small = shrink(text, script);
                 QFAIL(qPrintable(u"seed %1, text \"%2\": %3\nshrunk: %4\n%5"_s.arg(seed).arg(
                     text, got, small.join(u' '), difference(text, small))));
