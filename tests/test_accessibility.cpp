@@ -50,6 +50,9 @@ private slots:
             const QByteArray where = row.widget->objectName().toUtf8();
             QVERIFY2(iface->role() == row.role, where);
             QCOMPARE(iface->text(QAccessible::Name), row.name);
+            if (row.role == QAccessible::Graphic) {
+                QCOMPARE(iface->imageInterface()->imageDescription(), row.name);
+            }
             QVERIFY2(iface->parent() == alert || iface->parent()->parent()->parent() == alert,
                      where);
             if (!row.shortcut.isEmpty()) {
@@ -81,7 +84,34 @@ private slots:
         QCOMPARE(reader->text(0, reader->characterCount()), text);
         int start = 0;
         int end = 0;
-        QCOMPARE(reader->textAtOffset(40, QAccessible::ParagraphBoundary, &start, &end), longLine);
+        // From the first piece and from the last, the paragraph is the whole
+        // line, and the ones before and after it are its neighbours.
+        const auto lineStart = static_cast<int>(text.indexOf(longLine));
+        for (const int at : {lineStart + 40, lineStart + static_cast<int>(longLine.size()) - 1}) {
+            QCOMPARE(reader->textAtOffset(at, QAccessible::ParagraphBoundary, &start, &end),
+                     longLine);
+            QCOMPARE(reader->textBeforeOffset(at, QAccessible::ParagraphBoundary, &start, &end),
+                     u"second"_s);
+            QCOMPARE(reader->textAfterOffset(at, QAccessible::ParagraphBoundary, &start, &end),
+                     u"last"_s);
+        }
+
+        // Right at each cut: the caret both ways, a selection over it both
+        // ways, and the characters on either side.
+        for (QTextBlock b = edit->document()->findBlockByNumber(3); b.next().isValid();
+             b = b.next()) {
+            const auto at = static_cast<int>(text.indexOf(b.text().left(12)));
+            edit->setTextCursor(QTextCursor(b));
+            QCOMPARE(reader->cursorPosition(), at);
+            QCOMPARE(reader->text(at - 1, at + 1), text.mid(at - 1, 2));
+            reader->setSelection(0, at - 1, at + 1);
+            reader->selection(0, &start, &end);
+            QCOMPARE(std::pair(start, end), std::pair(at - 1, at + 1));
+            QCOMPARE(edit->textCursor().selectionStart(), b.position() - 2);
+            QCOMPARE(edit->textCursor().selectionEnd(), b.position() + 1);
+            reader->setCursorPosition(at);
+            QCOMPARE(edit->textCursor().position(), b.position());
+        }
 
         edit->setFocus();
         edit->moveCursor(QTextCursor::Start);
@@ -107,6 +137,22 @@ private slots:
         }
         QVERIFY(piece >= 2); // the caret went past two cuts
         QCOMPARE(reader->cursorPosition(), text.size());
+
+        // Typing in front of the cuts moves every one of them.
+        QTest::keyClick(edit, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClicks(edit, u"x"_s);
+        const QString typed = rt::fromCrLf(f().Tex.text());
+        QCOMPARE(reader->text(0, reader->characterCount()), typed);
+        QCOMPARE(of(edit)->text(QAccessible::Value), typed);
+
+        // A word too long for a piece is cut where the line cannot wrap, and
+        // still reads as one word.
+        const QString word(qsizetype{3} * rt::TextBoxEdit::kMaxBlockLength, u'a');
+        f().Tex.setText(u"b "_s + word + u" c"_s);
+        reader = of(edit)->textInterface();
+        for (const int at : {2, 5000, 20000, static_cast<int>(word.size()) + 1}) {
+            QCOMPARE(reader->textAtOffset(at, QAccessible::WordBoundary, &start, &end), word);
+        }
     }
 };
 

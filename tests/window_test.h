@@ -7,6 +7,7 @@
 #include "main_window.h"
 #include "window/runtime.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -37,6 +38,8 @@ protected:
     QTemporaryDir dir_;
     QString filter_;    // the filter the last file dialog was given
     QStringList boxes_; // "title|text" of each message box of the last press
+    // The answer to a question box.
+    QMessageBox::StandardButton reply_ = QMessageBox::Yes;
 
     rt::FrmMain& f() { return app_->controls(); }
     QWidget* window() { return app_->form().window(); }
@@ -78,7 +81,10 @@ protected:
         connect(&closer, &QTimer::timeout, this, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 boxes_ << box->windowTitle() + u'|' + box->text();
-                box->accept();
+                if (QAbstractButton* reply = box->button(reply_))
+                    reply->click();
+                else
+                    box->accept();
             }
         });
         closer.start(10);

@@ -1,8 +1,8 @@
 #include "editor/file_commands.h"
 
+#include "textfile/textfile.h"
 #include "window/long_work.h"
 #include "window/runtime.h"
-#include "textfile/textfile.h"
 
 #include <optional>
 
@@ -18,6 +18,40 @@ void reportFailure(const QString& what, const rt::RuntimeError& error) {
     rt::msgBox(u"%1\r\n\r\n実行時エラー '%2':\r\n%3"_s.arg(what, QString::number(error.code()),
                                                            error.message()),
                rt::Critical, rt::versionRecord().productName);
+}
+
+// The name a user knows an encoding by.
+QString encodingName(const rt::TextFormat& format) {
+    switch (format.encoding) {
+    case rt::FileEncoding::Cp932:
+        return u"シフト JIS (CP932)"_s;
+    case rt::FileEncoding::EucJpMs:
+        return u"EUC-JP"_s;
+    case rt::FileEncoding::Iso2022Jp:
+        return u"JIS (ISO-2022-JP)"_s;
+    case rt::FileEncoding::ShiftJis2004:
+        return u"Shift_JIS-2004"_s;
+    case rt::FileEncoding::EucJis2004:
+        return u"EUC-JIS-2004"_s;
+    case rt::FileEncoding::Iso2022Jp2004:
+        return u"ISO-2022-JP-2004"_s;
+    default:
+        return u"Unicode"_s;
+    }
+}
+
+// Asks whether text with a character the file's encoding cannot hold goes
+// out as UTF-8 instead. True for yes.
+bool askUtf8(const rt::Unheld& unheld, const rt::TextFormat& format) {
+    const char32_t c = unheld.character;
+    const QString shown = QString::fromUcs4(&c, 1);
+    const QString code = u"U+%1"_s.arg(uint(c), 4, 16, QChar(u'0')).toUpper();
+    const QString prompt =
+        u"%1 行目の文字「%2」(%3) は、このファイルの文字コード %4 では保存できません。\r\n\r\n"
+        u"文書全体を UTF-8 で保存しますか?\r\n"
+        u"[いいえ] を選ぶと保存しません。ファイルは元のままです。"_s.arg(
+            QString::number(unheld.line), shown, code, encodingName(format));
+    return rt::msgBox(prompt, rt::YesNo | rt::Question, rt::versionRecord().productName) == 6;
 }
 
 } // namespace
@@ -71,6 +105,15 @@ void mnu_Save_Click(rt::FrmMain& f) {
             return;
         rt::OutputFile file(f.cmnSave.fileName(), f.TexFormat);
         file.print(f.Tex.text());
+        std::optional<rt::Unheld> unheld;
+        rt::runLongWork([&file, &unheld] { unheld = file.encode(); });
+        if (unheld) {
+            // Nothing is replaced and the encoding never changes unasked:
+            // the user chooses between UTF-8 and not saving at all.
+            if (!askUtf8(*unheld, f.TexFormat))
+                return;
+            rt::runLongWork([&file, &f] { file.encode(rt::utf8Instead(f.TexFormat)); });
+        }
         // The file on disk changes only here, once every byte is written.
         rt::runLongWork([&file] { file.close(); });
         f.TexFormat = file.format();

@@ -1,5 +1,8 @@
 #include "textfile/text_codec.h"
 
+#include "textfile/codec.h"
+#include "textfile/iso2022jp.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -16,9 +19,10 @@
 
 namespace rt {
 
+namespace codec {
+
 namespace {
 
-using Encoding = TextFormat::Encoding;
 using LineEnd = TextFormat::LineEnd;
 
 // glibc's name for Windows-31J, the code page that Japanese Windows writes
@@ -33,13 +37,7 @@ constexpr const char kUtf16[] = "UTF-16LE";
 constexpr const char kUtf16[] = "UTF-16BE";
 #endif
 
-constexpr char16_t kStandIn = 0xDC00;
 constexpr char16_t kNone = 0xFFFF;
-
-// More undecodable bytes than this and a file is not taken for UTF-8; the
-// count stops there, so that reading a large CP932 file as UTF-8 first
-// costs next to nothing.
-constexpr qsizetype kMaxUtf8Errors = 1024;
 
 // Owns one iconv conversion descriptor. A descriptor carries shift state, so
 // each conversion gets its own instead of sharing one between threads.
@@ -60,6 +58,12 @@ public:
     bool convert(const char** in, std::size_t* inLeft, char** out, std::size_t* outLeft) {
         return iconv(cd_, const_cast<char**>(in), inLeft, out, outLeft) !=
                static_cast<std::size_t>(-1);
+    }
+
+    // Writes out what the descriptor still holds back at the end of its
+    // input.
+    bool flush(char** out, std::size_t* outLeft) {
+        return iconv(cd_, nullptr, nullptr, out, outLeft) != static_cast<std::size_t>(-1);
     }
 
     // Back to the initial state after an error, so that the bytes after a
@@ -148,291 +152,450 @@ struct Cp932Table {
     }
 };
 
-// Decodes CP932. A lead byte with a byte after it that does not complete a
-// character is kept as a stand-in alone, so one stray byte cannot swallow a
-// line end that follows it.
-QString decodeCp932(QByteArrayView bytes, QHash<char16_t, quint16>* codes, qsizetype* errors) {
-    const Cp932Table& table = Cp932Table::get();
-    QString text(bytes.size(), Qt::Uninitialized);
-    auto* out = reinterpret_cast<char16_t*>(text.data());
-    const auto* in = reinterpret_cast<const uchar*>(bytes.data());
-    const qsizetype size = bytes.size();
-    qsizetype bad = 0;
-    for (qsizetype i = 0; i < size;) {
-        const uchar b = in[i];
-        if (b < 0x80) {
-            *out++ = b;
-            ++i;
-            continue;
-        }
-        if (i + 1 < size) {
-            const auto code = quint16(b << 8 | in[i + 1]);
-            const char16_t c = table.decode[code];
-            if (c != kNone && code >= 0x100) {
-                *out++ = c;
-                // A file that uses both codes of a character gets the first.
-                if (table.duplicate[c] && !codes->contains(c))
-                    codes->insert(c, code);
-                i += 2;
-                continue;
-            }
-        }
-        const char16_t c = table.decode[b];
-        if (c == kNone) {
-            *out++ = char16_t(kStandIn | b);
-            ++bad;
-        } else {
-            *out++ = c;
-        }
-        ++i;
+// glibc's name for each encoding that iconv reads and writes whole; the
+// rest have codecs of their own here.
+const char* iconvName(FileEncoding encoding) {
+    switch (encoding) {
+    case FileEncoding::Utf8:
+        return "UTF-8";
+    case FileEncoding::Utf16Le:
+        return "UTF-16LE";
+    case FileEncoding::Utf16Be:
+        return "UTF-16BE";
+    case FileEncoding::Utf32Le:
+        return "UTF-32LE";
+    case FileEncoding::Utf32Be:
+        return "UTF-32BE";
+    case FileEncoding::EucJpMs:
+        return "EUC-JP-MS";
+    case FileEncoding::ShiftJis2004:
+        return "SHIFT_JISX0213";
+    case FileEncoding::EucJis2004:
+        return "EUC-JISX0213";
+    default:
+        return nullptr;
     }
-    text.truncate(out - reinterpret_cast<char16_t*>(text.data()));
-    // Codes the converter itself would choose need no record.
-    for (auto it = codes->begin(); it != codes->end();) {
-        it = table.encode[it.key()] == it.value() ? codes->erase(it) : std::next(it);
+}
+
+// The bytes of one code unit: a bad sequence gives up that many as
+// stand-ins, so that the units after it stay aligned.
+int unitSize(FileEncoding encoding) {
+    switch (encoding) {
+    case FileEncoding::Utf16Le:
+    case FileEncoding::Utf16Be:
+        return 2;
+    case FileEncoding::Utf32Le:
+    case FileEncoding::Utf32Be:
+        return 4;
+    default:
+        return 1;
     }
-    *errors = bad;
-    return text;
 }
 
-// Decodes UTF-8 or UTF-16 through iconv, each byte it rejects becoming a
-// stand-in. Gives up, returning nothing, once more than maxErrors bytes were
-// rejected.
-std::optional<QString> decodeUnicode(QByteArrayView bytes, const char* from, qsizetype maxErrors,
-                                     qsizetype* errors) {
-    Iconv cd(kUtf16, from);
-    if (!cd.valid())
-        return std::nullopt;
-    // Neither encoding takes more UTF-16 units than it has bytes, and a
-    // stand-in takes one unit for one byte.
-    QString text(bytes.size(), Qt::Uninitialized);
-    char* out = reinterpret_cast<char*>(text.data());
-    std::size_t outLeft = static_cast<std::size_t>(text.size()) * 2;
-    const char* in = bytes.data();
-    auto inLeft = static_cast<std::size_t>(bytes.size());
-    const std::size_t unit = qstrcmp(from, "UTF-8") == 0 ? 1 : 2;
-    qsizetype bad = 0;
-    while (!cd.convert(&in, &inLeft, &out, &outLeft)) {
-        // A sequence that is invalid (EILSEQ) or cut off by the end of the
-        // input (EINVAL): its first unit's bytes are kept and the rest read
-        // again on their own.
-        for (std::size_t k = 0; k < std::min(unit, inLeft); ++k) {
-            const char16_t standIn = kStandIn | static_cast<uchar>(*in++);
-            std::memcpy(out, &standIn, 2);
-            out += 2;
-            outLeft -= 2;
-            ++bad;
-        }
-        inLeft -= std::min(unit, inLeft);
-        if (bad > maxErrors)
-            return std::nullopt;
-        cd.reset();
-    }
-    text.truncate((out - reinterpret_cast<char*>(text.data())) / 2);
-    *errors = bad;
-    return text;
-}
-
-// Whether the text holds a character beyond ASCII that was read from the
-// file, not kept as a stand-in.
-bool hasDecodedNonAscii(QStringView text) {
-    return std::any_of(text.begin(), text.end(), [](QChar c) {
-        return c.unicode() >= 0x80 && (c.unicode() & 0xFF80) != (kStandIn | 0x80);
-    });
-}
-
-bool hasNonAsciiByte(QByteArrayView bytes) {
-    return std::any_of(bytes.begin(), bytes.end(), [](char b) { return uchar(b) >= 0x80; });
-}
-
-LineEnd firstLineEnd(QStringView text, LineEnd fallback) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\n')
-            return LineEnd::Lf;
-        if (text[i] == u'\r')
-            return i + 1 < text.size() && text[i + 1] == u'\n' ? LineEnd::CrLf : LineEnd::Cr;
-    }
-    return fallback;
-}
-
-// Writes text into a buffer of `bytesPerUnit` bytes for each UTF-16 unit,
-// enough for any character and any line end, through put(code point, out),
-// turning every line break into the line end and every stand-in back into
-// its byte. Stand-ins cover bytes from 0x80 in byte encodings and every byte
-// in UTF-16, as the decoders make them. put() returns false for a character
-// the encoding cannot hold, and so does this, with nothing.
-template <class Put>
-std::optional<QByteArray> encodeWith(QStringView text, LineEnd lineEnd, char16_t lowestStandIn,
-                                     qsizetype bytesPerUnit, QByteArrayView head, Put put) {
-    QByteArray bytes(head.size() + text.size() * bytesPerUnit, Qt::Uninitialized);
-    std::memcpy(bytes.data(), head.data(), std::size_t(head.size()));
-    char* out = bytes.data() + head.size();
-    const qsizetype size = text.size();
-    const char16_t* s = text.utf16();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = s[i];
-        bool ok = true;
-        if (c == u'\r' || c == u'\n') {
-            if (c == u'\r' && i + 1 < size && s[i + 1] == u'\n')
-                ++i;
-            ok = (lineEnd == LineEnd::Lf || put(U'\r', out)) &&
-                 (lineEnd == LineEnd::Cr || put(U'\n', out));
-        } else if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(s[i + 1])) {
-            ok = put(QChar::surrogateToUcs4(c, s[i + 1]), out);
-            ++i;
-        } else if (c >= lowestStandIn && c <= (kStandIn | 0xFF)) {
-            *out++ = static_cast<char>(c & 0xFF);
-        } else {
-            ok = put(c, out);
-        }
-        if (!ok)
-            return std::nullopt;
-    }
-    bytes.truncate(out - bytes.constData());
-    return bytes;
-}
-
-QByteArray encodeUtf8(QStringView text, LineEnd lineEnd, bool bom) {
-    // Three bytes at most for one unit: a pair of units makes four, and
-    // CR LF two.
-    return *encodeWith(text, lineEnd, kStandIn | 0x80, 3, bom ? "\xEF\xBB\xBF" : "",
-                       [](char32_t c, char*& out) {
-                           // A lone surrogate that is no stand-in has no
-                           // UTF-8 form.
-                           if (c >= 0xD800 && c < 0xE000)
-                               c = 0xFFFD;
-                           if (c < 0x80) {
-                               *out++ = static_cast<char>(c);
-                           } else if (c < 0x800) {
-                               *out++ = static_cast<char>(0xC0 | c >> 6);
-                               *out++ = static_cast<char>(0x80 | (c & 0x3F));
-                           } else if (c < 0x10000) {
-                               *out++ = static_cast<char>(0xE0 | c >> 12);
-                               *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
-                               *out++ = static_cast<char>(0x80 | (c & 0x3F));
-                           } else {
-                               *out++ = static_cast<char>(0xF0 | c >> 18);
-                               *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3F));
-                               *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
-                               *out++ = static_cast<char>(0x80 | (c & 0x3F));
-                           }
-                           return true;
-                       });
-}
-
-QByteArray encodeUtf16(QStringView text, LineEnd lineEnd, bool bigEndian) {
-    auto putUnit = [bigEndian](char16_t unit, char*& out) {
-        const char16_t stored = bigEndian ? qToBigEndian(unit) : qToLittleEndian(unit);
-        std::memcpy(out, &stored, 2);
-        out += 2;
-    };
-    return *encodeWith(text, lineEnd, kStandIn, 4, bigEndian ? "\xFE\xFF" : "\xFF\xFE",
-                       [&putUnit](char32_t c, char*& out) {
-                           if (QChar::requiresSurrogates(c)) {
-                               putUnit(QChar::highSurrogate(c), out);
-                               putUnit(QChar::lowSurrogate(c), out);
-                           } else {
-                               putUnit(static_cast<char16_t>(c), out);
-                           }
-                           return true;
-                       });
-}
-
-std::optional<QByteArray> encodeCp932(QStringView text, const TextFormat& format) {
-    const Cp932Table& table = Cp932Table::get();
-    if (!table.valid)
-        return std::nullopt;
-    const bool ownCodes = !format.cp932Codes.isEmpty();
-    return encodeWith(text, format.lineEnd, kStandIn | 0x80, 2, "", [&](char32_t c, char*& out) {
-        if (c >= 0x10000 || table.encode[c] == kNone)
-            return false;
-        quint16 code = table.encode[c];
-        if (ownCodes && table.duplicate[c])
-            code = format.cp932Codes.value(static_cast<char16_t>(c), code);
-        if (code >= 0x100)
-            *out++ = static_cast<char>(code >> 8);
-        *out++ = static_cast<char>(code & 0xFF);
-        return true;
-    });
+bool isIso2022(FileEncoding encoding) {
+    return encoding == FileEncoding::Iso2022Jp || encoding == FileEncoding::Iso2022Jp2004;
 }
 
 } // namespace
+
+QByteArrayView markOf(FileEncoding encoding) {
+    switch (encoding) {
+    case FileEncoding::Utf8:
+        return "\xEF\xBB\xBF";
+    case FileEncoding::Utf16Le:
+        return {"\xFF\xFE", 2};
+    case FileEncoding::Utf16Be:
+        return {"\xFE\xFF", 2};
+    case FileEncoding::Utf32Le:
+        return {"\xFF\xFE\0\0", 4};
+    case FileEncoding::Utf32Be:
+        return {"\0\0\xFE\xFF", 4};
+    default:
+        return {};
+    }
+}
+
+LineScanner::LineScanner(const TextFormat& format, QByteArrayView bytes)
+    : bytes_(bytes), unit_(unitSize(format.encoding)),
+      bigEndian_(format.encoding == FileEncoding::Utf16Be ||
+                 format.encoding == FileEncoding::Utf32Be) {
+    const QByteArrayView mark = markOf(format.encoding);
+    if (format.bom && bytes.startsWith(mark))
+        base_ = mark.size();
+}
+
+LineSpan LineScanner::lineAt(qsizetype pos) const {
+    using Ending = LineSpan::LineEnd;
+    const qsizetype size = bytes_.size();
+    const char* data = bytes_.data();
+    if (unit_ == 1) {
+        qsizetype i = pos;
+        while (i < size && data[i] != '\r' && data[i] != '\n')
+            ++i;
+        if (i == size)
+            return {pos, i, i, Ending::None};
+        if (data[i] == '\n')
+            return {pos, i, i + 1, Ending::Lf};
+        if (i + 1 < size && data[i + 1] == '\n')
+            return {pos, i, i + 2, Ending::CrLf};
+        return {pos, i, i + 1, Ending::Cr};
+    }
+    // Units count from the start of the text; a cut-off unit at the end is
+    // no line end.
+    auto unitAt = [&](qsizetype at) -> quint32 {
+        if (at + unit_ > size)
+            return 0xFFFFFFFF;
+        if (unit_ == 2)
+            return bigEndian_ ? qFromBigEndian<quint16>(data + at)
+                              : qFromLittleEndian<quint16>(data + at);
+        return bigEndian_ ? qFromBigEndian<quint32>(data + at)
+                          : qFromLittleEndian<quint32>(data + at);
+    };
+    qsizetype i = pos;
+    while (i < size && unitAt(i) != '\r' && unitAt(i) != '\n')
+        i = std::min(i + unit_, size);
+    if (i == size)
+        return {pos, i, i, Ending::None};
+    if (unitAt(i) == '\n')
+        return {pos, i, i + unit_, Ending::Lf};
+    if (unitAt(i + unit_) == '\n')
+        return {pos, i, i + 2 * qsizetype(unit_), Ending::CrLf};
+    return {pos, i, i + unit_, Ending::Cr};
+}
+
+struct Decoder::Impl {
+    FileEncoding encoding;
+    std::optional<Iconv> cd;
+    int unit = 1;
+};
+
+Decoder::Decoder(const TextFormat& format) : d_(std::make_unique<Impl>()) {
+    d_->encoding = format.encoding;
+    d_->unit = unitSize(format.encoding);
+    if (const char* name = iconvName(format.encoding))
+        d_->cd.emplace(kUtf16, name);
+}
+
+Decoder::~Decoder() = default;
+
+Decoder::Step Decoder::decode(QByteArrayView bytes, State& state, char16_t* out,
+                              qsizetype maxUnits) {
+    if (isIso2022(d_->encoding))
+        return jis::decode(bytes, state, out, maxUnits);
+    const auto* in = reinterpret_cast<const uchar*>(bytes.data());
+    const qsizetype size = bytes.size();
+    if (d_->encoding == FileEncoding::Cp932) {
+        // A lead byte with a byte after it that does not complete a
+        // character is kept as a stand-in alone, so that the byte after it
+        // starts afresh.
+        const Cp932Table& table = Cp932Table::get();
+        qsizetype i = 0;
+        qsizetype n = 0;
+        for (; i < size && n < maxUnits;) {
+            const uchar b = in[i];
+            if (b < 0x80) {
+                out[n++] = b;
+                ++i;
+                continue;
+            }
+            if (i + 1 < size) {
+                const auto code = quint16(b << 8 | in[i + 1]);
+                const char16_t c = table.decode[code];
+                if (c != kNone && code >= 0x100) {
+                    out[n++] = c;
+                    if (table.duplicate[c] && cp932Codes && !cp932Codes->contains(c))
+                        cp932Codes->insert(c, code);
+                    i += 2;
+                    continue;
+                }
+            }
+            const char16_t c = table.decode[b];
+            out[n++] = c == kNone ? char16_t(kStandIn | b) : c;
+            ++i;
+        }
+        return {i, n};
+    }
+    Iconv& cd = *d_->cd;
+    if (!cd.valid()) {
+        for (qsizetype i = 0; i < std::min(size, maxUnits); ++i)
+            out[i] = char16_t(kStandIn | in[i]);
+        return {std::min(size, maxUnits), std::min(size, maxUnits)};
+    }
+    const char* src = bytes.data();
+    auto srcLeft = static_cast<std::size_t>(size);
+    char* dest = reinterpret_cast<char*>(out);
+    auto destLeft = static_cast<std::size_t>(maxUnits) * 2;
+    while (srcLeft > 0) {
+        if (cd.convert(&src, &srcLeft, &dest, &destLeft))
+            break;
+        if (errno == E2BIG)
+            break;
+        // A sequence that is invalid (EILSEQ) or cut off by the end of the
+        // line (EINVAL): its first unit's bytes are kept and the rest read
+        // again on their own.
+        const std::size_t k = std::min<std::size_t>(d_->unit, srcLeft);
+        if (destLeft < k * 2)
+            break;
+        for (std::size_t j = 0; j < k; ++j) {
+            const char16_t standIn = kStandIn | static_cast<uchar>(*src++);
+            std::memcpy(dest, &standIn, 2);
+            dest += 2;
+        }
+        destLeft -= k * 2;
+        srcLeft -= k;
+        cd.reset();
+    }
+    cd.reset();
+    return {size - qsizetype(srcLeft), (dest - reinterpret_cast<char*>(out)) / 2};
+}
+
+QString Decoder::text(QByteArrayView bytes, State state) {
+    QString text(bytes.size(), Qt::Uninitialized);
+    const Step step = decode(bytes, state, reinterpret_cast<char16_t*>(text.data()), bytes.size());
+    text.truncate(step.units);
+    return text;
+}
+
+struct Encoder::Impl {
+    TextFormat format;
+    std::optional<Iconv> cd;
+    std::optional<Decoder> check;
+    QString scratch;
+};
+
+Encoder::Encoder(const TextFormat& format) : d_(std::make_unique<Impl>()) {
+    d_->format = format;
+    d_->format.kept = QByteArray();
+    const FileEncoding e = format.encoding;
+    if (e == FileEncoding::EucJpMs || e == FileEncoding::ShiftJis2004 ||
+        e == FileEncoding::EucJis2004) {
+        d_->cd.emplace(iconvName(e), kUtf16);
+        d_->check.emplace(format);
+    }
+}
+
+Encoder::~Encoder() = default;
+
+bool Encoder::wholeLines() const {
+    return isIso2022(d_->format.encoding);
+}
+
+QByteArray Encoder::escapeTo(State state) const {
+    return isIso2022(d_->format.encoding) ? jis::escapeTo(state) : QByteArray();
+}
+
+QByteArray Encoder::lineEnd(TextFormat::LineEnd end) {
+    const QStringView text = end == LineEnd::CrLf ? u"\r\n" : end == LineEnd::Lf ? u"\n" : u"\r";
+    QByteArray bytes;
+    encode(text, bytes);
+    return bytes;
+}
+
+namespace {
+
+void putUnicode(FileEncoding e, char32_t c, QByteArray& out) {
+    auto put = [&out](auto value, bool big) {
+        std::array<char, sizeof(value)> bytes{};
+        if (big)
+            qToBigEndian(value, bytes.data());
+        else
+            qToLittleEndian(value, bytes.data());
+        out.append(bytes.data(), bytes.size());
+    };
+    switch (e) {
+    case FileEncoding::Utf16Le:
+    case FileEncoding::Utf16Be:
+        if (QChar::requiresSurrogates(c)) {
+            put(char16_t(QChar::highSurrogate(c)), e == FileEncoding::Utf16Be);
+            put(char16_t(QChar::lowSurrogate(c)), e == FileEncoding::Utf16Be);
+        } else {
+            put(char16_t(c), e == FileEncoding::Utf16Be);
+        }
+        break;
+    case FileEncoding::Utf32Le:
+    case FileEncoding::Utf32Be:
+        put(quint32(c), e == FileEncoding::Utf32Be);
+        break;
+    default:
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        break;
+    }
+}
+
+} // namespace
+
+qsizetype Encoder::encode(QStringView piece, QByteArray& out) {
+    const FileEncoding e = d_->format.encoding;
+    if (isIso2022(e))
+        return jis::encode(piece, e == FileEncoding::Iso2022Jp2004, out);
+    const qsizetype size = piece.size();
+    const char16_t* s = piece.utf16();
+    if (e == FileEncoding::Cp932) {
+        const Cp932Table& table = Cp932Table::get();
+        const bool ownCodes = !d_->format.cp932Codes.isEmpty();
+        out.reserve(out.size() + size * 2);
+        for (qsizetype i = 0; i < size; ++i) {
+            const char16_t c = s[i];
+            if (isStandIn(c)) {
+                out += static_cast<char>(c & 0xFF);
+                continue;
+            }
+            if (!table.valid || table.encode[c] == kNone)
+                return i;
+            quint16 code = table.encode[c];
+            if (ownCodes && table.duplicate[c])
+                code = d_->format.cp932Codes.value(c, code);
+            if (code >= 0x100)
+                out += static_cast<char>(code >> 8);
+            out += static_cast<char>(code & 0xFF);
+        }
+        return -1;
+    }
+    if (!d_->cd) {
+        // The Unicode forms hold every character; a lone surrogate that is
+        // no stand-in has only a UTF-16 form, and else is written as U+FFFD.
+        out.reserve(out.size() + size * (e == FileEncoding::Utf8 ? 3 : 4));
+        const bool wide = e == FileEncoding::Utf16Le || e == FileEncoding::Utf16Be;
+        for (qsizetype i = 0; i < size; ++i) {
+            const char16_t c = s[i];
+            if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(s[i + 1])) {
+                putUnicode(e, QChar::surrogateToUcs4(c, s[i + 1]), out);
+                ++i;
+            } else if (isStandIn(c)) {
+                out += static_cast<char>(c & 0xFF);
+            } else if (QChar::isSurrogate(c) && !wide) {
+                putUnicode(e, 0xFFFD, out);
+            } else {
+                putUnicode(e, c, out);
+            }
+        }
+        return -1;
+    }
+    // Through iconv, a run between stand-ins at a time; each run must read
+    // back as itself, which refuses look-alike mappings.
+    for (qsizetype i = 0; i < size;) {
+        if (isStandIn(s[i])) {
+            out += static_cast<char>(s[i++] & 0xFF);
+            continue;
+        }
+        qsizetype j = i;
+        while (j < size && !isStandIn(s[j]))
+            ++j;
+        const QStringView run = piece.sliced(i, j - i);
+        const qsizetype before = out.size();
+        out.resize(before + run.size() * 4 + 16);
+        const char* src = reinterpret_cast<const char*>(run.utf16());
+        auto srcLeft = static_cast<std::size_t>(run.size()) * 2;
+        char* dest = out.data() + before;
+        auto destLeft = static_cast<std::size_t>(out.size() - before);
+        Iconv& cd = *d_->cd;
+        const bool ok = cd.convert(&src, &srcLeft, &dest, &destLeft) && cd.flush(&dest, &destLeft);
+        const qsizetype done = run.size() - qsizetype(srcLeft / 2);
+        cd.reset();
+        out.truncate(dest - out.constData());
+        if (!ok)
+            return i + std::min(done, run.size() - 1);
+        if (d_->check->text(QByteArrayView(out).sliced(before), 0) != run) {
+            // Which character reads back otherwise: the first that does so
+            // on its own.
+            if (run.size() == (QChar::isHighSurrogate(run[0].unicode()) ? 2 : 1))
+                return i;
+            for (qsizetype k = 0; k < run.size(); ++k) {
+                const qsizetype w = QChar::isHighSurrogate(run[k].unicode()) ? 2 : 1;
+                QByteArray one;
+                if (encode(run.sliced(k, std::min(w, run.size() - k)), one) >= 0 ||
+                    d_->check->text(one, 0) != run.sliced(k, std::min(w, run.size() - k)))
+                    return i + k;
+                k += w - 1;
+            }
+            return i;
+        }
+        i = j;
+    }
+    return -1;
+}
+
+} // namespace codec
+
+using codec::Decoder;
+using codec::LineScanner;
+using codec::LineSpan;
 
 TextFormat nativeTextFormat() {
     return {};
 }
 
-DecodedText decodeText(QByteArrayView bytes) {
-    DecodedText result;
-    TextFormat& format = result.format;
-    qsizetype errors = 0;
-    // A mark says it all; decoding then keeps bad bytes as stand-ins however
-    // many there are.
-    auto marked = [&](qsizetype markSize, const char* from, Encoding encoding) {
-        result.text =
-            decodeUnicode(bytes.sliced(markSize), from, bytes.size(), &errors).value_or(QString());
-        format.encoding = encoding;
-    };
-    if (bytes.isEmpty())
-        return result;
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
-        marked(3, "UTF-8", Encoding::Utf8Bom);
-    } else if (bytes.startsWith("\xFF\xFE")) {
-        marked(2, "UTF-16LE", Encoding::Utf16Le);
-    } else if (bytes.startsWith("\xFE\xFF")) {
-        marked(2, "UTF-16BE", Encoding::Utf16Be);
-    } else {
-        qsizetype utf8Errors = 0;
-        std::optional<QString> utf8 = decodeUnicode(bytes, "UTF-8", kMaxUtf8Errors, &utf8Errors);
-        if (utf8 && utf8Errors == 0) {
-            result.text = *std::move(utf8);
-            format.encoding = Encoding::Utf8;
-        } else {
-            qsizetype cp932Errors = 0;
-            result.text = decodeCp932(bytes, &format.cp932Codes, &cp932Errors);
-            // UTF-8 wins only with fewer bad bytes, or as many and some real
-            // UTF-8 besides: Latin-1 text reads no better either way, and
-            // Windows wrote it in its code page.
-            if (utf8 && (utf8Errors < cp932Errors ||
-                         (utf8Errors == cp932Errors && hasDecodedNonAscii(*utf8)))) {
-                result.text = *std::move(utf8);
-                format.encoding = Encoding::Utf8;
-                format.cp932Codes.clear();
-            }
-        }
-    }
-    // Without a line end to go by, a file keeps the line end its encoding
-    // suggests: Unix's for UTF-8 without a mark, Windows' for the rest.
-    format.lineEnd =
-        firstLineEnd(result.text, format.encoding == Encoding::Utf8 ? LineEnd::Lf : LineEnd::CrLf);
-    return result;
+TextFormat utf8Instead(const TextFormat& format) {
+    TextFormat utf8;
+    utf8.encoding = FileEncoding::Utf8;
+    utf8.bom = format.kept.isNull() || format.encoding == FileEncoding::Cp932;
+    utf8.lineEnd = format.lineEnd;
+    return utf8;
 }
 
-QByteArray encodeText(QStringView text, TextFormat& format) {
-    if (format.encoding == Encoding::Cp932) {
-        std::optional<QByteArray> bytes = encodeCp932(text, format);
-        // Some CP932 byte strings read as UTF-8 ("ﾂ｡" is C2 A1, UTF-8 for
-        // "¡") or start like its byte-order mark; such a file would open as
-        // other text than was saved.
-        qsizetype errors = 0;
-        if (bytes && !bytes->startsWith("\xEF\xBB\xBF") &&
-            !(hasNonAsciiByte(*bytes) && decodeUnicode(*bytes, "UTF-8", 0, &errors)))
-            return *std::move(bytes);
-        // Writing what CP932 cannot hold as '?' would lose it: the whole
-        // text goes out as UTF-8 behind a byte-order mark instead.
-        format.encoding = Encoding::Utf8Bom;
-        format.cp932Codes.clear();
+DecodedText decodeText(const QByteArray& bytes) {
+    return decodeText(bytes, detectEncoding(bytes));
+}
+
+DecodedText decodeText(const QByteArray& bytes, Detection as) {
+    DecodedText result;
+    TextFormat& format = result.format;
+    format.encoding = as.encoding;
+    format.bom = as.bom && bytes.startsWith(codec::markOf(as.encoding));
+    format.kept = bytes;
+    // Never more units than bytes, for any encoding.
+    QString& text = result.text;
+    text.resize(bytes.size());
+    auto* out = reinterpret_cast<char16_t*>(text.data());
+    qsizetype n = 0;
+    Decoder decoder(format);
+    decoder.cp932Codes = &format.cp932Codes;
+    const LineScanner lines(format, bytes);
+    std::optional<TextFormat::LineEnd> first;
+    codec::State state = 0;
+    for (qsizetype pos = lines.textStart(); pos < bytes.size();) {
+        const LineSpan line = lines.lineAt(pos);
+        const QByteArrayView content(bytes.constData() + pos, line.contentEnd - pos);
+        n += decoder.decode(content, state, out + n, content.size()).units;
+        if (line.ending != LineSpan::LineEnd::None) {
+            if (line.ending != LineSpan::LineEnd::Lf)
+                out[n++] = u'\r';
+            if (line.ending != LineSpan::LineEnd::Cr)
+                out[n++] = u'\n';
+            if (!first)
+                first = line.ending == LineSpan::LineEnd::CrLf ? TextFormat::LineEnd::CrLf
+                        : line.ending == LineSpan::LineEnd::Lf ? TextFormat::LineEnd::Lf
+                                                               : TextFormat::LineEnd::Cr;
+        }
+        pos = line.end;
     }
-    // Without a mark, a leading U+FEFF would read back as one.
-    if (format.encoding == Encoding::Utf8 && text.startsWith(QChar(0xFEFF)))
-        format.encoding = Encoding::Utf8Bom;
-    switch (format.encoding) {
-    case Encoding::Utf16Le:
-    case Encoding::Utf16Be:
-        return encodeUtf16(text, format.lineEnd, format.encoding == Encoding::Utf16Be);
-    default:
-        return encodeUtf8(text, format.lineEnd, format.encoding == Encoding::Utf8Bom);
-    }
+    text.truncate(n);
+    // Codes the converter itself would choose need no record.
+    const codec::Cp932Table& table = codec::Cp932Table::get();
+    for (auto it = format.cp932Codes.begin(); it != format.cp932Codes.end();)
+        it = table.encode[it.key()] == it.value() ? format.cp932Codes.erase(it) : std::next(it);
+    // Without a line end to go by, a file keeps the line end its encoding
+    // suggests: Unix's for UTF-8 and EUC without a mark, Windows' for the
+    // rest.
+    const bool unixLike = !format.bom && (format.encoding == FileEncoding::Utf8 ||
+                                          format.encoding == FileEncoding::EucJpMs ||
+                                          format.encoding == FileEncoding::EucJis2004);
+    format.lineEnd = first.value_or(unixLike ? TextFormat::LineEnd::Lf : TextFormat::LineEnd::CrLf);
+    return result;
 }
 
 } // namespace rt

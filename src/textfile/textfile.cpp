@@ -23,6 +23,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+qint64 sizeLimit = kMaxInputFileSize;
+SyncFunction syncFile = ::fsync;
+
 // Large files are written piecewise, so that no single call has to move
 // the whole file.
 constexpr qsizetype kChunkBytes = qsizetype(1) << 20;
@@ -158,14 +161,14 @@ int openForReading(const QByteArray& native) {
 // grows after its size was checked.
 QByteArray readAll(int fd, qint64 sizeHint) {
     QByteArray bytes;
-    bytes.resize(static_cast<qsizetype>(
-        std::clamp<qint64>(sizeHint + 1, qint64(64) * 1024, kMaxInputFileSize + 1)));
+    bytes.resize(
+        static_cast<qsizetype>(std::clamp<qint64>(sizeHint + 1, qint64(64) * 1024, sizeLimit + 1)));
     qsizetype total = 0;
     for (;;) {
         if (total == bytes.size()) {
-            if (total > kMaxInputFileSize)
+            if (total > sizeLimit)
                 fail(RuntimeError::OutOfMemory);
-            bytes.resize(std::min<qsizetype>(bytes.size() * 2, kMaxInputFileSize + 1));
+            bytes.resize(std::min<qsizetype>(bytes.size() * 2, sizeLimit + 1));
         }
         const ssize_t n =
             ::read(fd, bytes.data() + total, static_cast<std::size_t>(bytes.size() - total));
@@ -260,12 +263,24 @@ int writeInPlace(int fd, QByteArrayView bytes) {
     }
     if (::ftruncate(fd, size) != 0)
         return writeFailureCode(errno);
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+    if (syncFile(fd) != 0 && errno != EINVAL && errno != EROFS)
         return writeFailureCode(errno);
     return 0;
 }
 
 } // namespace
+
+qint64 maxInputFileSize() {
+    return sizeLimit;
+}
+
+void setSyncFunction(SyncFunction sync) {
+    syncFile = sync ? sync : ::fsync;
+}
+
+void setMaxInputFileSize(qint64 limit) {
+    sizeLimit = std::clamp<qint64>(limit, 0, kMaxInputFileSize);
+}
 
 InputFile::InputFile(const QString& path) {
     const QByteArray native = nativePath(path);
@@ -287,7 +302,7 @@ InputFile::InputFile(const QString& path) {
         fail(RuntimeError::DeviceIoError);
     if (!S_ISREG(st.st_mode))
         fail(RuntimeError::PathFileAccessError);
-    if (st.st_size > kMaxInputFileSize)
+    if (st.st_size > sizeLimit)
         throw RuntimeError(RuntimeError::OutOfMemory, u"ファイルが大きすぎます。"_s);
 
     try {
@@ -397,11 +412,13 @@ void OutputFile::discard() noexcept {
     if (inPlace_ >= 0)
         ::close(std::exchange(inPlace_, -1));
     text_.clear();
+    bytes_.reset();
 }
 
 void OutputFile::print(QStringView text) {
     if (!isOpen())
         fail(RuntimeError::BadFileName);
+    bytes_.reset();
     try {
         text_ += text;
         text_ += u"\r\n";
@@ -410,25 +427,41 @@ void OutputFile::print(QStringView text) {
     }
 }
 
+std::optional<Unheld> OutputFile::encode(const TextFormat& format) {
+    if (!isOpen())
+        fail(RuntimeError::BadFileName);
+    bytes_.reset();
+    try {
+        EncodedText encoded = encodeText(text_, format);
+        if (encoded.unheld)
+            return encoded.unheld;
+        format_ = format;
+        format_.bom = encoded.bom;
+        bytes_ = std::move(encoded.bytes);
+    } catch (const std::bad_alloc&) {
+        fail(RuntimeError::OutOfMemory);
+    }
+    return std::nullopt;
+}
+
 void OutputFile::close() {
     if (!isOpen())
         return;
+    if (!bytes_ && encode()) {
+        discard();
+        fail(RuntimeError::InvalidPropertyValue);
+    }
     // The file counts as closed from here on, whether or not this succeeds.
     const std::unique_ptr<QSaveFile> file = std::move(file_);
     const FileDescriptor inPlace(std::exchange(inPlace_, -1));
-    const QString text = std::exchange(text_, QString());
+    text_.clear();
+    const QByteArray bytes = *std::exchange(bytes_, std::nullopt);
+    format_.kept = QByteArray();
 
-    QByteArray bytes;
-    try {
-        bytes = encodeText(text, format_);
-    } catch (const std::bad_alloc&) {
-        if (file)
-            file->cancelWriting();
-        fail(RuntimeError::OutOfMemory);
-    }
     if (inPlace.valid()) {
         if (const int code = writeInPlace(inPlace.get(), bytes))
             fail(code);
+        format_.kept = bytes;
         return;
     }
 
@@ -449,12 +482,14 @@ void OutputFile::close() {
         if (!file->flush())
             code = saveFailureCode(errno, *file);
     }
-    if (code == 0 && ::fsync(file->handle()) != 0 && errno != EINVAL && errno != EROFS)
+    if (code == 0 && syncFile(file->handle()) != 0 && errno != EINVAL && errno != EROFS)
         code = saveFailureCode(errno, *file);
     if (code == 0) {
         errno = 0;
-        if (file->commit())
+        if (file->commit()) {
+            format_.kept = bytes;
             return;
+        }
         code = saveFailureCode(errno, *file);
     } else {
         // Once cancelled, commit() removes the temporary file and leaves the

@@ -8,6 +8,7 @@
 #include "textfile/text_codec.h"
 
 #include <memory>
+#include <optional>
 
 class QSaveFile;
 
@@ -16,6 +17,16 @@ namespace rt {
 // Largest file that open-for-input accepts. A larger one is refused with
 // RuntimeError::OutOfMemory before a single byte of it is read.
 inline constexpr qint64 kMaxInputFileSize = qint64(256) * 1024 * 1024;
+
+// The limit in force: kMaxInputFileSize, unless a test asked for a smaller
+// one to try the edge cheaply.
+qint64 maxInputFileSize();
+void setMaxInputFileSize(qint64 limit);
+
+// How a saved file is made durable: fsync(), unless a test stands in a
+// failing one to see that its error is reported. Null restores fsync().
+using SyncFunction = int (*)(int fd);
+void setSyncFunction(SyncFunction sync);
 
 // A file opened for input. The whole file is read and decoded when it is
 // opened, so the file itself is not held open afterwards. CR LF, a lone LF
@@ -55,8 +66,9 @@ private:
     bool open_ = false;
 };
 
-// A file opened for output. Printed text is collected in memory and written
-// by close() in the given format. An existing file is replaced atomically
+// A file opened for output. Printed text is collected in memory, encoded in
+// the given format (into its kept bytes, where it has them) and written by
+// close(). An existing file is replaced atomically
 // (until close() succeeds it keeps its old content), and the new file gets
 // the old one's owner, group, mode, extended attributes and ACLs. Where that
 // cannot be done (the folder is not writable, the file has other hard
@@ -80,15 +92,23 @@ public:
     ~OutputFile();
 
     bool isOpen() const noexcept { return file_ != nullptr || inPlace_ >= 0; }
-    // The format the text was written in: the one asked for, unless its
-    // encoding could not hold every character.
+    // The format the text is written in; after close(), its kept bytes are
+    // the bytes written.
     const TextFormat& format() const noexcept { return format_; }
 
     // Appends the text followed by CR LF. Throws BadFileName when closed and
     // OutOfMemory when the text no longer fits in memory.
     void print(QStringView text);
 
-    // Encodes everything printed, writes it and commits it. Throws DiskFull
+    // Encodes everything printed. Returns the first character that the
+    // format cannot hold, if any; nothing is written then, and close() writes
+    // nothing unless the text is encoded again in another format.
+    std::optional<Unheld> encode(const TextFormat& format);
+    std::optional<Unheld> encode() { return encode(format_); }
+
+    // Encodes everything printed unless encode() did, writes it and
+    // commits it. A character the format cannot hold fails with
+    // InvalidPropertyValue and writes nothing. Throws DiskFull
     // or DeviceIoError (or another file error) when that fails; the old file
     // is then left untouched. The file is closed afterwards either way, and
     // closing a closed file does nothing.
@@ -103,6 +123,7 @@ private:
     int inPlace_ = -1;
     QString text_;
     TextFormat format_;
+    std::optional<QByteArray> bytes_;
 };
 
 } // namespace rt

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "textfile/text_codec.h"
 #include "window/controls.h"
 #include "window/form.h"
 #include "window/form_description.h"
 #include "window/runtime.h"
-#include "textfile/text_codec.h"
 
 namespace rt {
 

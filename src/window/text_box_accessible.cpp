@@ -12,6 +12,21 @@
 
 namespace rt {
 
+namespace {
+
+// Whether the text may end a word at the cut in front of a continuing
+// piece, as the characters on both sides tell. A piece that had to be cut
+// where the line has no place to wrap splits a word.
+bool wordBreaksAt(const QTextBlock& piece) {
+    constexpr int kContext = 32;
+    const QString before = piece.previous().text().right(kContext);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, before + piece.text().left(kContext));
+    finder.setPosition(before.size());
+    return finder.isAtBoundary();
+}
+
+} // namespace
+
 TextBoxAccessible::TextBoxAccessible(TextBoxEdit* edit)
     : QAccessibleWidget(edit, QAccessible::EditableText) {}
 
@@ -199,10 +214,24 @@ std::pair<int, int> TextBoxAccessible::boundaries(int offset,
     case QAccessible::CharBoundary:
         cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
         break;
-    case QAccessible::WordBoundary:
+    case QAccessible::WordBoundary: {
+        // The text box's cursor finds words within a piece; a word that a
+        // cut splits goes on into the pieces around it.
         cursor.movePosition(QTextCursor::StartOfWord);
-        cursor.movePosition(QTextCursor::EndOfWord, QTextCursor::KeepAnchor);
-        break;
+        while (cursor.atBlockStart() && continuesLine(cursor.block()) &&
+               !wordBreaksAt(cursor.block())) {
+            cursor.setPosition(cursor.position() - 1);
+            cursor.movePosition(QTextCursor::StartOfWord);
+        }
+        const int start = cursor.position();
+        cursor.movePosition(QTextCursor::EndOfWord);
+        while (cursor.atBlockEnd() && continuesLine(cursor.block().next()) &&
+               !wordBreaksAt(cursor.block().next())) {
+            cursor.setPosition(cursor.position() + 1);
+            cursor.movePosition(QTextCursor::EndOfWord);
+        }
+        return {offsetOf(start), offsetOf(cursor.position())};
+    }
     case QAccessible::LineBoundary:
         cursor.movePosition(QTextCursor::StartOfLine);
         cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);

@@ -1,19 +1,23 @@
-// The text-file codec, fuzzed the two ways text reaches a file.
+// The text-file codec, fuzzed the three ways text reaches a file.
 //
-// First byte even: the rest is a file. Bits 1-2 put a byte-order mark in
-// front (none, UTF-8, UTF-16 LE, UTF-16 BE), so that each encoding the
-// reader can choose is reached. The file is opened as Open does (lines
-// joined by CR LF) and saved as Save does (the text and CR LF, in the
-// format read): the bytes must come back exactly, plus one line end where
-// the file had no final one. Files whose line ends differ are written with
-// the first throughout; files that use both CP932 codes of a character get
-// the first code throughout.
+// First byte 0 mod 3: the rest is a file, with a byte-order mark in front
+// as bits 2-4 pick (none, UTF-8, UTF-16 LE/BE, UTF-32 LE/BE), so that each
+// encoding is reached. Opened as Open does (lines joined by CR LF) and
+// saved unchanged as Save does (the text and CR LF, in the format read),
+// the bytes must come back exactly, whatever they are.
 //
-// First byte odd: the rest is text as UTF-16 units (lone surrogates
-// included), saved in the format that bits 1-3 and 4-5 pick. Reading the
-// file back must give the text again, line breaks as the format's line end
-// and each lone surrogate that is no stand-in as U+FFFD.
+// 1 mod 3: the same, then the text edited as the next three bytes say (a
+// few characters at a place replaced by "x"). Every line before the edited
+// ones keeps its bytes, and (outside ISO-2022-JP, whose escapes carry
+// state) every line after them too.
+//
+// 2 mod 3: the rest is text as UTF-16 units (lone surrogates included),
+// saved fresh in the format that the next bytes pick. Reading the file
+// back as that format must give the text again, line breaks as the
+// format's line end and each lone surrogate that is no stand-in as U+FFFD;
+// a Unicode file must read as having a mark exactly when it was given one.
 
+#include "textfile/codec.h"
 #include "textfile/text_codec.h"
 #include "textfile/textfile.h"
 
@@ -39,187 +43,132 @@ namespace {
 
 using rt::TextFormat;
 
-// The lines of a text: CR LF, LF and CR each end one, and a line end after
-// the last line starts none.
-QStringList splitLines(QStringView text) {
-    QStringList lines;
-    qsizetype start = 0;
+// What Open leaves in the text box: the lines joined by CR LF.
+QString opened(QStringView text) {
+    QString joined;
+    joined.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'\r' && text[i] != u'\n')
-            continue;
-        lines << text.sliced(start, i - start).toString();
-        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines << text.sliced(start).toString();
-    return lines;
-}
-
-// What Open leaves in the text box and Save prints.
-QString openedThenPrinted(QStringView text) {
-    return splitLines(text).join(u"\r\n"_s) + u"\r\n"_s;
-}
-
-QByteArray lineEndBytes(const TextFormat& format) {
-    const char* ends[] = {"\r\n", "\n", "\r"};
-    QString end = QString::fromLatin1(ends[int(format.lineEnd)]);
-    TextFormat plain = format;
-    plain.encoding =
-        format.encoding == TextFormat::Encoding::Utf16Be   ? TextFormat::Encoding::Utf16Be
-        : format.encoding == TextFormat::Encoding::Utf16Le ? TextFormat::Encoding::Utf16Le
-                                                           : TextFormat::Encoding::Utf8;
-    QByteArray bytes = rt::encodeText(end, plain);
-    return plain.encoding == TextFormat::Encoding::Utf8 ? bytes : bytes.sliced(2); // no mark
-}
-
-// Whether the bytes might use two codes of one CP932 character: some two
-// bytes anywhere in them are a code of such a character, and another code
-// of the same character is there too. Errs towards yes.
-bool mayUseBothCodes(QByteArrayView bytes) {
-    // Every two-byte code, read on its own; the characters that more than
-    // one code reads as, with their codes.
-    static const QHash<quint16, QChar> shared = [] {
-        QHash<QChar, QList<quint16>> codes;
-        for (unsigned code = 0x8140; code <= 0xFCFC; ++code) {
-            const char pair[] = {char(code >> 8), char(code & 0xFF)};
-            const rt::DecodedText d = rt::decodeText(QByteArrayView(pair, 2));
-            if (d.format.encoding == TextFormat::Encoding::Cp932 && d.text.size() == 1 &&
-                !d.text[0].isSurrogate())
-                codes[d.text[0]] << quint16(code);
+        if (text[i] == u'\r' || text[i] == u'\n') {
+            if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+            if (i + 1 < text.size())
+                joined += u"\r\n";
+        } else {
+            joined += text[i];
         }
-        QHash<quint16, QChar> result;
-        for (auto it = codes.begin(); it != codes.end(); ++it) {
-            for (const quint16 code : it.value())
-                if (it.value().size() > 1)
-                    result.insert(code, it.key());
-        }
-        return result;
-    }();
-    QHash<QChar, quint16> seen;
-    for (qsizetype i = 0; i + 1 < bytes.size(); ++i) {
-        const quint16 code = quint16(uchar(bytes[i]) << 8 | uchar(bytes[i + 1]));
-        const auto it = shared.constFind(code);
-        if (it != shared.constEnd() && seen.value(*it, code) != code)
-            return true;
-        if (it != shared.constEnd())
-            seen.insert(*it, code);
     }
-    return false;
+    return joined;
 }
 
 void checkFile(const QByteArray& file) {
     const rt::DecodedText read = rt::decodeText(file);
-    TextFormat format = read.format;
-    const QByteArray saved = rt::encodeText(openedThenPrinted(read.text), format);
+    const rt::EncodedText saved = rt::encodeText(opened(read.text) + u"\r\n"_s, read.format);
+    FUZZ_CHECK(!saved.unheld, "an unchanged text asks nothing");
+    FUZZ_CHECK(saved.bytes == file, "an unchanged file comes back byte for byte");
+}
 
-    const QList<QStringView> breaks = [&] {
-        QList<QStringView> found;
-        const QString& t = read.text;
-        for (qsizetype i = 0; i < t.size(); ++i) {
-            if (t[i] == u'\r' && i + 1 < t.size() && t[i + 1] == u'\n')
-                found << QStringView(t).sliced(i++, 2);
-            else if (t[i] == u'\r' || t[i] == u'\n')
-                found << QStringView(t).sliced(i, 1);
-        }
-        return found;
-    }();
-    const bool oneKind = std::all_of(breaks.begin(), breaks.end(),
-                                     [&](QStringView b) { return b == breaks.front(); });
-    // A UTF-16 file cut off inside a unit keeps its odd byte, but the line
-    // end that Save adds after it cannot be aligned: no promise there.
-    if ((format.encoding == TextFormat::Encoding::Utf16Le ||
-         format.encoding == TextFormat::Encoding::Utf16Be) &&
-        file.size() % 2 != 0)
-        return;
-    if (file.isEmpty()) {
-        FUZZ_CHECK(saved == "\r\n", "an empty file is saved as the program's own empty text");
-        return;
+void checkEdit(const QByteArray& file, const std::uint8_t* edit) {
+    const rt::DecodedText read = rt::decodeText(file);
+    const QString text = opened(read.text);
+    const qsizetype at = (edit[0] << 8 | edit[1]) % (text.size() + 1);
+    const qsizetype gone = std::min<qsizetype>(edit[2] % 4, text.size() - at);
+    QString edited = text;
+    edited.replace(at, gone, u"x"_s);
+    const rt::EncodedText saved = rt::encodeText(edited + u"\r\n"_s, read.format);
+    FUZZ_CHECK(!saved.unheld, "every encoding holds an x");
+    // The lines the edit touches, and where they lie in the file.
+    const qsizetype first = text.first(at).count(u"\r\n"_s);
+    const qsizetype last = text.first(at + gone).count(u"\r\n"_s);
+    const rt::codec::LineScanner lines(read.format, file);
+    qsizetype before = lines.textStart();
+    qsizetype after = before;
+    for (qsizetype line = 0; after < file.size() && line <= last; ++line) {
+        const qsizetype end = lines.lineAt(after).end;
+        if (line < first)
+            before = end;
+        after = end;
     }
-    const bool ended = read.text.endsWith(u'\r') || read.text.endsWith(u'\n');
-    const QByteArray expected = ended ? file : file + lineEndBytes(read.format);
-    if (read.format.encoding == TextFormat::Encoding::Cp932 && mayUseBothCodes(file)) {
-        // The first code goes for all, which keeps the length (a stray byte
-        // before a code may then read as part of it); or, should that read
-        // as UTF-8, the whole text goes to UTF-8.
-        FUZZ_CHECK(saved.size() == expected.size() || !oneKind ||
-                       format.encoding == TextFormat::Encoding::Utf8Bom,
-                   "CP932 with both codes of a character: only codes change");
-        return;
-    }
-    FUZZ_CHECK(format == read.format, "a file read without loss is saved in its own format");
-    if (!oneKind) {
-        const rt::DecodedText again = rt::decodeText(saved);
-        FUZZ_CHECK(splitLines(again.text) == splitLines(read.text),
-                   "mixed line ends: the same lines come back");
-        return;
-    }
-    FUZZ_CHECK(saved == expected, "a file with one kind of line end comes back byte for byte");
+    FUZZ_CHECK(saved.bytes.startsWith(file.first(before)),
+               "the lines before an edit keep their bytes");
+    const bool iso = read.format.encoding == rt::FileEncoding::Iso2022Jp ||
+                     read.format.encoding == rt::FileEncoding::Iso2022Jp2004;
+    FUZZ_CHECK(iso || saved.bytes.endsWith(file.sliced(after)),
+               "the lines after an edit keep their bytes");
 }
 
 void checkText(QStringView text, std::uint8_t mode) {
     TextFormat format;
-    format.encoding = TextFormat::Encoding((mode >> 1) % 5);
-    format.lineEnd = TextFormat::LineEnd((mode >> 4) % 3);
-    const TextFormat asked = format;
-    const QByteArray saved = rt::encodeText(text, format);
-    FUZZ_CHECK(format.encoding == asked.encoding ||
-                   format.encoding == TextFormat::Encoding::Utf8Bom,
-               "only CP932 may turn to UTF-8, and only with a mark");
+    format.encoding = rt::FileEncoding(mode % 11);
+    format.bom = (mode >> 4 & 1) != 0 && !rt::codec::markOf(format.encoding).isEmpty();
+    format.lineEnd = TextFormat::LineEnd((mode >> 5) % 3);
+    const rt::EncodedText saved = rt::encodeText(text, format);
+    const bool unicode = !rt::codec::markOf(format.encoding).isEmpty();
+    FUZZ_CHECK(!unicode || !saved.unheld, "the Unicode forms hold every character");
+    if (saved.unheld)
+        return;
+    FUZZ_CHECK(!unicode || rt::detectEncoding(saved.bytes).bom == saved.bom,
+               "a Unicode file reads as having a mark exactly when it was given one");
 
-    // The text as it must read back: stand-ins stay (the same bytes are
-    // read again, though a run of them may now decode), other lone
-    // surrogates become U+FFFD, every line break the format's line end.
-    const bool wide = format.encoding == TextFormat::Encoding::Utf16Le ||
-                      format.encoding == TextFormat::Encoding::Utf16Be;
+    // The text as it must read back: other lone surrogates become U+FFFD,
+    // every line break the format's line end.
+    const bool wide = format.encoding == rt::FileEncoding::Utf16Le ||
+                      format.encoding == rt::FileEncoding::Utf16Be;
     const QStringView end = std::array{u"\r\n", u"\n", u"\r"}[int(format.lineEnd)];
     QString expected;
     bool standIns = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
+    const QStringView body = text.endsWith(u"\r\n") ? text.chopped(2) : text;
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const QChar c = body[i];
         if (c == u'\r' || c == u'\n') {
-            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            if (c == u'\r' && i + 1 < body.size() && body[i + 1] == u'\n')
                 ++i;
             expected += end;
-        } else if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+        } else if (c.isHighSurrogate() && i + 1 < body.size() && body[i + 1].isLowSurrogate()) {
             expected += c;
-            expected += text[++i];
-        } else if (c.unicode() >= (wide ? 0xDC00 : 0xDC80) && c.unicode() <= 0xDCFF) {
+            expected += body[++i];
+        } else if (rt::codec::isStandIn(c.unicode())) {
             standIns = true;
         } else if (c.isSurrogate()) {
-            expected += wide ? c : QChar(QChar::ReplacementCharacter);
+            // UTF-16 writes it as it is, and reads it back as two bytes.
+            expected += QChar(QChar::ReplacementCharacter);
             standIns = standIns || wide;
         } else {
             expected += c;
         }
     }
+    expected += end;
     if (standIns)
         return; // Raw bytes: only that they are written as bytes is certain.
-    const rt::DecodedText read = rt::decodeText(saved);
-    if (saved.isEmpty())
-        return;
+    const rt::DecodedText read = rt::decodeText(saved.bytes, {format.encoding, saved.bom});
     FUZZ_CHECK(read.text == expected, "saved text reads back unchanged");
-    const bool ascii =
-        std::all_of(saved.begin(), saved.end(), [](char b) { return uchar(b) < 0x80; });
-    FUZZ_CHECK(read.format.encoding == format.encoding ||
-                   (ascii && read.format.encoding == TextFormat::Encoding::Utf8),
-               "saved text reads back in the encoding it was written in (ASCII as UTF-8)");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0)
+    if (size < 4)
         return 0;
-    const QByteArrayView rest(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
-    if ((data[0] & 1) == 0) {
-        const char* marks[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
-        checkFile(QByteArray(marks[(data[0] >> 1) & 3]) + rest.toByteArray());
-    } else {
+    const QByteArrayView rest(reinterpret_cast<const char*>(data + 4), qsizetype(size - 4));
+    const std::array<QByteArrayView, 6> marks{"",
+                                              "\xEF\xBB\xBF",
+                                              {"\xFF\xFE", 2},
+                                              {"\xFE\xFF", 2},
+                                              {"\xFF\xFE\0\0", 4},
+                                              {"\0\0\xFE\xFF", 4}};
+    const QByteArray file = marks[(data[0] >> 2) % 6].toByteArray() + rest.toByteArray();
+    switch (data[0] % 3) {
+    case 0:
+        checkFile(file);
+        break;
+    case 1:
+        checkEdit(file, data + 1);
+        break;
+    default: {
         QString text(rest.size() / 2, Qt::Uninitialized);
         std::memcpy(text.data(), rest.data(), std::size_t(text.size()) * 2);
-        checkText(text, data[0]);
+        checkText(text, data[1]);
+        break;
+    }
     }
     return 0;
 }

@@ -26,28 +26,39 @@ INVALID = [b"\x80", b"\xff\xfe", b"\xc0\xaf", b"\xed\xa0\x80", b"\xf4\x90\x80\x8
            b"\x81\n\x81\r", b"\x82\xa0\x82", b"\xa1\xb1\xdf\x81", b"\x00\x81\x00\x8e\x7f"]
 
 
+# Files in the encodings the reader tells apart, with their untidy corners.
+ENCODED = [b"\x1b$B$3$s\x1b(B\n", b"\x1b$@F|\x1b(J\\~\r\nK\\", b"\x1b$B\x1b$BF|",
+           b"\x1b$B$+\x1b$(O&n\x1b(B\n", b"\xa4\xa2\xa4\xa4\n", b"\xad\xa1\x8f\xf3\xf3\n",
+           b"\x82\xa9\x83\xec\n", b"\xa4\xab\xa6\xee\n", b"B0D0\n\0", b"0B0D\0\n"]
+
+
 def file_seeds():
-    """First byte even: a file, bits 1-2 choosing the byte-order mark put in
-    front (none, UTF-8, UTF-16 LE, UTF-16 BE)."""
-    files = [t.encode("utf-8") for t in TEXTS] + INVALID + DUPLICATES
+    """First byte 0 or 1 mod 3: a file (unchanged, or edited as the next
+    three bytes say), (first byte >> 2) % 6 choosing the mark put in front:
+    none, UTF-8, UTF-16 LE/BE, UTF-32 LE/BE."""
+    files = [t.encode("utf-8") for t in TEXTS] + INVALID + DUPLICATES + ENCODED
     for t in TEXTS:
         try:
             files.append(t.encode("cp932"))
+            files.append(t.encode("euc-jp"))
         except UnicodeEncodeError:
             pass
-    seeds = [b"\0" + f for f in files] + [b"\2" + t.encode("utf-8") for t in TEXTS]
-    for mode, codec in ((4, "utf-16-le"), (6, "utf-16-be")):
-        seeds += [bytes([mode]) + t.encode(codec, "surrogatepass") for t in TEXTS + LONE_SURROGATES]
-        seeds += [bytes([mode]) + b"a\0\r"]
+    seeds = []
+    for kind in (0, 1):
+        seeds += [bytes([kind, 0, 3, 2]) + f for f in files]
+        for mark, codec in ((2, "utf-16-le"), (3, "utf-16-be"), (4, "utf-32-le"), (5, "utf-32-be")):
+            seeds += [bytes([kind | mark << 2, 0, 1, 1]) + t.encode(codec, "surrogatepass")
+                      for t in TEXTS + LONE_SURROGATES]
     return seeds
 
 
 def text_seeds():
-    """First byte odd: UTF-16 units in host order (little-endian on every
-    machine this runs on), bits 1-3 the encoding, 4-5 the line end."""
+    """First byte 2 mod 3: UTF-16 units in host order (little-endian on every
+    machine this runs on); the second byte picks the encoding (mod 11), the
+    mark (bit 4) and the line end (bits 5-6)."""
     texts = TEXTS + LONE_SURROGATES + ["a\udcff\udc81b", "\udc00x"]
-    return [bytes([1 | enc << 1 | end << 4]) + t.encode("utf-16-le", "surrogatepass")
-            for t in texts for enc in range(5) for end in range(3)]
+    return [bytes([2, enc | bom << 4 | end << 5, 0, 0]) + t.encode("utf-16-le", "surrogatepass")
+            for t in texts for enc in range(11) for bom in range(2) for end in range(3)]
 
 
 folder = os.path.join(sys.argv[1], "fuzz_textfile")

@@ -52,11 +52,13 @@ changelog=$(zcat "$scratch/root/usr/share/doc/yonamito/changelog.gz" | dpkg-pars
 ok "the changelog's latest entry is $version"
 
 # Each manual page renders without a single warning from groff (-ww), in
-# the width man gives when it writes to no terminal.
-for page in man/man1/yonamito.1.gz man/ja/man1/yonamito.1.gz; do
+# the width man gives when it writes to no terminal, and in its own language.
+for row in "man/man1/yonamito.1.gz NAME" "man/ja/man1/yonamito.1.gz 名前"; do
+    read -r page heading <<<"$row"
     file=$scratch/root/usr/share/$page
     [[ -f $file ]] || fail "no manual page $page"
-    report=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -E UTF-8 -l "$file" 2>&1 >/dev/null)
+    report=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -E UTF-8 -l "$file" 2>&1 >"$scratch/page")
     [[ -z $report ]] || fail "man -l $page warns: $report"
-    ok "man -l $page renders without a warning"
+    grep -qxF "$heading" "$scratch/page" || fail "man -l $page has no heading $heading"
+    ok "man -l $page renders without a warning, headed $heading"
 done
