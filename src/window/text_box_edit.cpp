@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextDocumentLayout>
 #include <QPointer>
-#include <QStyleHints>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
@@ -1017,20 +1017,27 @@ void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
             setTextCursor(cursor);
         }
     }
-    sinceDoubleClick_.start();
-    doubleClickAt_ = event->position().toPoint();
 }
 
 void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
-    const bool tripleClick =
-        event->button() == Qt::LeftButton && sinceDoubleClick_.isValid() &&
-        sinceDoubleClick_.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval() &&
-        (event->position().toPoint() - doubleClickAt_).manhattanLength() <
-            QApplication::startDragDistance();
-    sinceDoubleClick_.invalidate();
+    // Qt's own editor tells a triple click by its own timer and point; the
+    // text box goes by what it did. A triple click selects the block of the
+    // caret, from its start to the start of the next; no other press leaves
+    // that selection where the caret was before it, except a shifted press
+    // at the very place the selection now ends.
+    const QTextCursor before = textCursor();
     QPlainTextEdit::mousePressEvent(event);
     QTextCursor cursor = textCursor();
-    if (!tripleClick || !cursor.hasSelection()) {
+    const QTextBlock pressed = before.block();
+    const int blockEnd = pressed.next().isValid() ? pressed.next().position()
+                                                  : pressed.position() + pressed.length() - 1;
+    const bool tripleClick =
+        event->button() == Qt::LeftButton && cursor.hasSelection() &&
+        (cursor.anchor() != before.anchor() || cursor.position() != before.position()) &&
+        cursor.anchor() == pressed.position() && cursor.position() == blockEnd &&
+        !(event->modifiers().testFlag(Qt::ShiftModifier) &&
+          cursorForPosition(event->position().toPoint()).position() == cursor.position());
+    if (!tripleClick) {
         return;
     }
     // A triple click selects a line: all of it, not one piece.

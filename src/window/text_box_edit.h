@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
-#include <QPoint>
 #include <QString>
 
 class QMimeData;
@@ -91,8 +89,6 @@ private:
     int ownEdit_ = -1;
     int ownSteps_ = -1;
     int ownEnd_ = -1;
-    QElapsedTimer sinceDoubleClick_;
-    QPoint doubleClickAt_;
 };
 
 } // namespace rt
