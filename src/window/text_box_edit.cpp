@@ -688,17 +688,18 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     shaping_ = true;
     cursor.beginEditBlock();
     cursor.removeSelectedText();
-    // Qt's paste sets the format of the block it pastes into before the
-    // text goes in, and so Undo leaves the caret at the end of that line;
-    // here the line may be several blocks.
-    QTextBlock line = cursor.block();
-    while (continuesLine(line)) {
-        line = line.previous();
+    // Qt's paste at the very start of the document, of a text that does not
+    // start with a line break, first sets the format of the first block, and
+    // so Undo leaves the caret after the first line, not at the start; here
+    // that line may be several blocks. Anywhere else Undo leaves the caret
+    // where the text went in.
+    if (cursor.position() == 0 && !isLineBreak(text.front())) {
+        QTextBlock line = cursor.block();
+        do {
+            QTextCursor(line).setBlockFormat(line.blockFormat());
+            line = line.next();
+        } while (continuesLine(line));
     }
-    do {
-        QTextCursor(line).setBlockFormat(line.blockFormat());
-        line = line.next();
-    } while (continuesLine(line));
     const int from = cursor.position();
     if (large) {
         FillPace pace(true);
