@@ -186,6 +186,21 @@ const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>>& keys() {
     return all;
 }
 
+// The queued tidying and the paints, as the event loop runs them before the
+// user's next key or click: a paint may reshape the text box's blocks on
+// screen, which asks for another paint, until they are all in place.
+void settle(QPlainTextEdit* e) {
+    constexpr int kMaxPaints = 64;
+    for (int i = 0; i < kMaxPaints; ++i) {
+        const QString before = e->document()->toRawText();
+        QCoreApplication::sendPostedEvents();
+        e->viewport()->repaint();
+        if (e->document()->toRawText() == before) {
+            return;
+        }
+    }
+}
+
 void run(Side& s, const QString& step) {
     QGuiApplication::clipboard()->setText(s.clipboard);
     QPlainTextEdit* e = s.edit;
@@ -238,9 +253,7 @@ void run(Side& s, const QString& step) {
     } else {
         qFatal("unknown step %s", qPrintable(step));
     }
-    // The queued tidying and a paint, as the event loop would run them.
-    QCoreApplication::sendPostedEvents();
-    e->viewport()->repaint();
+    settle(e);
     s.clipboard = QGuiApplication::clipboard()->text();
 }
 
@@ -306,6 +319,12 @@ QString difference(const QString& textName, const QStringList& script) {
     }
     box->setText(text);
     ref->setPlainText(QString(text).replace(u"\r\n"_s, u"\n"_s));
+    for (Side& s : sides) {
+        if (!QTest::qWaitForWindowExposed(s.edit)) {
+            return u"the editors did not show"_s;
+        }
+        settle(s.edit);
+    }
     QString got;
     for (qsizetype i = 0; i <= script.size() && got.isEmpty(); ++i) {
         if (i > 0) {

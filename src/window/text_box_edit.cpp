@@ -138,7 +138,20 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
             }
         }
         if (end > runStart) {
-            cursor.insertText(view(data + runStart, end - runStart), plain);
+            // QTextCursor::insertText() stores a run's line breaks after its
+            // text, and Qt joins typing to a paste only where the typed text
+            // follows the pasted in that store: the last line goes in alone.
+            const qsizetype last =
+                std::find_if(std::make_reverse_iterator(data + end),
+                             std::make_reverse_iterator(data + runStart), isLineBreak)
+                    .base() -
+                data;
+            if (last > runStart && last < end) {
+                cursor.insertText(view(data + runStart, last - runStart), plain);
+                cursor.insertText(view(data + last, end - last), plain);
+            } else {
+                cursor.insertText(view(data + runStart, end - runStart), plain);
+            }
             pace(cursor);
         }
         runStart = end;
@@ -790,7 +803,7 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     }
     const bool tooLong =
         (edit == Edit::Type &&
-         block.length() + event->text().size() > kGrowthLimit * maxBlockLength()) ||
+         block.length() + event->text().size() > qsizetype(kGrowthLimit) * maxBlockLength()) ||
         (joining.isValid() && block.length() + joining.length() > maxBlockLength());
     QTextDocument* doc = document();
     const bool single = !cursor.hasSelection() && (edit == Edit::Type || edit == Edit::DeleteBack ||
@@ -880,7 +893,12 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
     const int length = block.length() - 1;
     const int wrap =
         wrapAfter(block, next, doc->defaultFont(), doc->defaultTextOption(), viewport());
-    if (wrap == length || wrap <= 0) {
+    // Neither piece may grow past what an edit would cut again: the cut
+    // would become part of the user's next undo step.
+    const int joinedLength = length + next.length() - 1;
+    const int limit = kGrowthLimit * maxBlockLength();
+    if (wrap == length || wrap <= 0 || std::min(wrap, joinedLength) > limit ||
+        joinedLength - wrap > limit) {
         return false;
     }
     open();
