@@ -720,11 +720,21 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     } else {
         insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
     }
-    if (reshape(doc, from, cursor.position(), [] {})) {
+    const bool reshaped = reshape(doc, from, cursor.position(), [] {});
+    if (reshaped) {
         endStepAt(doc, cursor.position());
     }
     cursor.endEditBlock();
     shaping_ = false;
+    // Qt joins text typed right after a paste that ends in text to the
+    // paste's undo step; the end of the step above keeps that from Qt, so
+    // the text box joins it as it joins its own typing.
+    ownEdit_ = -1;
+    if (reshaped && !isLineBreak(text.back())) {
+        ownEdit_ = static_cast<int>(Edit::Type);
+        ownSteps_ = doc->availableUndoSteps();
+        ownEnd_ = cursor.position();
+    }
     if (large && updates) {
         setUpdatesEnabled(true);
     }
