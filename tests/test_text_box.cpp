@@ -264,7 +264,7 @@ QString randomStep(QRandomGenerator& g, int length) {
     // Known gap, left out until mended: Up, Down, PageUp and PageDown go by
     // the rows on screen, and the text box's rows still differ from Qt's
     // around a cut (a cut moves to where Qt wraps the whole line only while
-    // there is no undo history, and not always then); with them in, 4 of 6
+    // there is no undo history, and not always then); with them in, 3 of 6
     // texts fail within 60 steps of their first seed. Rows test them.
     static const QStringList plain = [] {
         QStringList all = keys().keys();
