@@ -44,6 +44,10 @@ for stage in $STAGES; do
         ;;
     fuzz)
         bash tests/fuzz/run.sh "${FUZZ_SECONDS:-60}"
+        # The text box against a plain editor: longer random scripts.
+        cmake --build "$BUILD_DIR" --target test_text_box
+        QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 TEXT_BOX_STEPS=${TEXT_BOX_STEPS:-2000} \
+            TEXT_BOX_SEEDS=${TEXT_BOX_SEEDS:-2} "$BUILD_DIR/tests/test_text_box" randomScripts
         ;;
     tidy)
         bash scripts/tidy.sh "$BUILD_DIR"

@@ -14,16 +14,6 @@ namespace rt {
 
 namespace {
 
-// The text box marks a block that continues the line of the block before
-// it with this property, in its block format and in the format of the break
-// in front of it; only both together make a cut.
-constexpr int kContinuation = QTextFormat::UserProperty + 1;
-
-bool continuesLine(const QTextBlock& block) {
-    return block.isValid() && block.blockFormat().hasProperty(kContinuation) &&
-           block.charFormat().hasProperty(kContinuation);
-}
-
 // Whether the text may end a word at the cut in front of a continuing
 // piece, as the characters on both sides tell. A piece that had to be cut
 // where the line has no place to wrap splits a word.
@@ -97,13 +87,7 @@ const std::vector<int>& TextBoxAccessible::cuts() const {
     }
     if (!cutsValid_) {
         cuts_.clear();
-        // Most documents hold no cut at all, which the few formats in use
-        // tell without a walk over every block.
-        const QList<QTextFormat> formats = doc->allFormats();
-        const bool anyMarked = std::any_of(formats.cbegin(), formats.cend(), [](const auto& f) {
-            return f.isBlockFormat() && f.hasProperty(kContinuation);
-        });
-        if (anyMarked) {
+        if (mayHoldCuts(*doc)) {
             for (QTextBlock b = doc->begin().next(); b.isValid(); b = b.next()) {
                 if (continuesLine(b)) {
                     cuts_.push_back(b.position());

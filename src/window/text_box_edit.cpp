@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextDocumentLayout>
 #include <QPointer>
-#include <QStyleHints>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
@@ -39,6 +39,10 @@ constexpr int kContinuation = QTextFormat::UserProperty + 1;
 // window repaint every kRepaintIntervalMs.
 constexpr qint64 kBusyAfterMs = 300;
 constexpr qint64 kRepaintIntervalMs = 40;
+// How far edits may grow a block past the limit before it is cut. Qt keeps
+// a run of typed characters one undo step; a cut would add a step of its
+// own in the middle of the run.
+constexpr int kGrowthLimit = 2;
 // Characters of short lines that a fill inserts at one go.
 constexpr qsizetype kRunLength = qsizetype(64) * 1024;
 // Characters of a text above which the fill first hands freed memory back.
@@ -62,11 +66,6 @@ const QTextCharFormat& continuationBreakFormat() {
     return format;
 }
 
-bool continuesLine(const QTextBlock& block) {
-    return block.isValid() && block.blockFormat().hasProperty(kContinuation) &&
-           block.charFormat().hasProperty(kContinuation);
-}
-
 // The characters that QTextCursor::insertText() turns into a paragraph
 // break (the last two are Qt's frame markers).
 bool isLineBreak(QChar c) {
@@ -79,7 +78,9 @@ bool isLineBreak(QChar c) {
 // inside a surrogate pair. A cut where the line may wrap looks like an
 // ordinary wrap on screen.
 qsizetype cutNear(QStringView line, qsizetype target) {
-    constexpr qsizetype kLookBack = 128;
+    // Short test pieces look back a quarter of a piece at most, so that a
+    // cut never falls on or before the one in front of it.
+    const qsizetype kLookBack = std::min<qsizetype>(128, TextBoxEdit::pieceLength() / 4);
     constexpr qsizetype kContext = 32;
     const qsizetype from = std::max<qsizetype>(0, target - kLookBack - kContext);
     const qsizetype to = std::min(line.size(), target + kContext);
@@ -101,8 +102,8 @@ qsizetype cutNear(QStringView line, qsizetype target) {
 std::vector<qsizetype> cutsFor(QStringView line) {
     std::vector<qsizetype> cuts;
     qsizetype start = 0;
-    while (line.size() - start > TextBoxEdit::kMaxBlockLength) {
-        start = cutNear(line, start + TextBoxEdit::kPieceLength);
+    while (line.size() - start > TextBoxEdit::maxBlockLength()) {
+        start = cutNear(line, start + TextBoxEdit::pieceLength());
         cuts.push_back(start);
     }
     return cuts;
@@ -123,8 +124,34 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
     cursor.beginEditBlock();
     qsizetype runStart = 0;
     const auto insertRun = [&](qsizetype end) {
+        // A break inserted as text copies the format of the block it is in,
+        // which inside a piece would carry the piece's mark along.
+        if (end > runStart && cursor.blockFormat().hasProperty(kContinuation)) {
+            const qsizetype lineEnd = std::find_if(data + runStart, data + end, isLineBreak) - data;
+            if (lineEnd < end) {
+                cursor.insertText(view(data + runStart, lineEnd - runStart), plain);
+                cursor.insertBlock(QTextBlockFormat(), plain);
+                runStart =
+                    lineEnd +
+                    (data[lineEnd] == u'\r' && lineEnd + 1 < end && data[lineEnd + 1] == u'\n' ? 2
+                                                                                               : 1);
+            }
+        }
         if (end > runStart) {
-            cursor.insertText(view(data + runStart, end - runStart), plain);
+            // QTextCursor::insertText() stores a run's line breaks after its
+            // text, and Qt joins typing to a paste only where the typed text
+            // follows the pasted in that store: the last line goes in alone.
+            const qsizetype last =
+                std::find_if(std::make_reverse_iterator(data + end),
+                             std::make_reverse_iterator(data + runStart), isLineBreak)
+                    .base() -
+                data;
+            if (last > runStart && last < end) {
+                cursor.insertText(view(data + runStart, last - runStart), plain);
+                cursor.insertText(view(data + last, end - last), plain);
+            } else {
+                cursor.insertText(view(data + runStart, end - runStart), plain);
+            }
             pace(cursor);
         }
         runStart = end;
@@ -137,7 +164,7 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
             breakLength =
                 data[lineEnd] == u'\r' && lineEnd + 1 < size && data[lineEnd + 1] == u'\n' ? 2 : 1;
         }
-        if (lineEnd - lineStart > TextBoxEdit::kMaxBlockLength) {
+        if (lineEnd - lineStart > TextBoxEdit::maxBlockLength()) {
             insertRun(lineStart);
             const QStringView line(data + lineStart, lineEnd - lineStart);
             qsizetype pieceStart = 0;
@@ -168,8 +195,9 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
 // Brings the blocks around positions from..to into shape: a block longer
 // than kMaxBlockLength is cut into pieces, and a continuation next to an
 // empty block is joined to it, so that no empty line shows where the text
-// has none. `change` runs before the first change.
-template <class Change> void reshape(QTextDocument* doc, int from, int to, Change&& change) {
+// has none. `change` runs before each change; true if there was one.
+template <class Change> bool reshape(QTextDocument* doc, int from, int to, Change&& change) {
+    bool changed = false;
     const int end = doc->characterCount() - 1;
     QTextBlock block = doc->findBlock(std::clamp(from, 0, end));
     if (block.previous().isValid()) {
@@ -186,10 +214,20 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
         // formatted (Enter in it, empty, would only clear the format).
         if (block.blockFormat().hasProperty(kContinuation) && !continuesLine(block)) {
             change();
+            changed = true;
             QTextCursor(block).setBlockFormat(QTextBlockFormat());
+        }
+        // A removal from the start of a piece to another line keeps the cut
+        // in front of it but takes the other line's block format.
+        if (!block.blockFormat().hasProperty(kContinuation) &&
+            block.charFormat().hasProperty(kContinuation) && block.previous().isValid()) {
+            change();
+            changed = true;
+            QTextCursor(block).setBlockFormat(continuationBlockFormat());
         }
         if (continuesLine(block) && (block.length() == 1 || block.previous().length() == 1)) {
             change();
+            changed = true;
             const int at = block.position() - 1;
             edit.setPosition(at);
             edit.setPosition(at + 1, QTextCursor::KeepAnchor);
@@ -197,8 +235,9 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
             block = doc->findBlock(at);
             continue;
         }
-        if (block.length() - 1 > TextBoxEdit::kMaxBlockLength) {
+        if (block.length() - 1 > kGrowthLimit * TextBoxEdit::maxBlockLength()) {
             change();
+            changed = true;
             const int start = block.position();
             const QString text = block.text();
             const std::vector<qsizetype> cuts = cutsFor(text);
@@ -211,6 +250,19 @@ template <class Change> void reshape(QTextDocument* doc, int from, int to, Chang
         }
         block = block.next();
     }
+    return changed;
+}
+
+// Qt's Redo leaves the caret after the last change of its undo step, which
+// after an edit that made or moved cuts would be a cut. A change that
+// comes to nothing at `caret`, a space put in and taken out again, ends
+// the step so that Redo leaves the caret where the edit did.
+void endStepAt(QTextDocument* doc, int caret) {
+    QTextCursor mark(doc);
+    mark.setPosition(caret);
+    mark.insertText(QStringLiteral(" "), QTextCharFormat());
+    mark.setPosition(caret, QTextCursor::KeepAnchor);
+    mark.removeSelectedText();
 }
 
 // The text of the document from position `from` on, given as Qt returns it
@@ -274,16 +326,19 @@ int wrapAfter(const QTextBlock& block, const QTextBlock& next, const QFont& font
     line.setLineWidth(last.width());
     probe.endLayout();
     const int wrap = start + line.textLength();
-    return wrap > TextBoxEdit::kMaxBlockLength && start > 0 ? start : wrap;
+    return wrap > TextBoxEdit::maxBlockLength() && start > 0 ? start : wrap;
 }
 
 // Lets the window repaint under the busy cursor while a long fill runs.
 // Only paint and window events get through: input and timers wait, and so
 // does a click on a window's close box, so that no handler runs inside the
 // one that fills the text box.
+//
+// A fill with the undo history on (a paste) keeps its edit open, so that it
+// stays one undo step; the text box then shows its old picture until done.
 class FillPace : public QObject {
 public:
-    FillPace() { clock_.start(); }
+    explicit FillPace(bool keepEditOpen = false) : keepEditOpen_(keepEditOpen) { clock_.start(); }
     FillPace(const FillPace&) = delete;
     FillPace& operator=(const FillPace&) = delete;
     ~FillPace() override {
@@ -310,11 +365,15 @@ public:
             busy_ = true;
         }
         lastRepaint_ = now;
-        cursor.endEditBlock();
+        if (!keepEditOpen_) {
+            cursor.endEditBlock();
+        }
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                         QEventLoop::ExcludeSocketNotifiers |
                                         QEventLoop::X11ExcludeTimers);
-        cursor.beginEditBlock();
+        if (!keepEditOpen_) {
+            cursor.beginEditBlock();
+        }
     }
 
 protected:
@@ -332,6 +391,7 @@ private:
     QElapsedTimer clock_;
     qint64 lastRepaint_ = 0;
     bool busy_ = false;
+    bool keepEditOpen_;
     QList<QPointer<QWidget>> closing_;
 };
 
@@ -417,7 +477,110 @@ bool nearCut(const QTextCursor& cursor) {
     return continuesLine(first) || continuesLine(last) || continuesLine(last.next());
 }
 
+bool inPiece(const QTextBlock& block) {
+    return continuesLine(block) || continuesLine(block.next());
+}
+
+// Runs `act` on a cursor at `position` in a copy of the long line around
+// it, as one block, so that Qt's own word rules see the whole line rather
+// than one piece; gives back where its anchor and position end, in the
+// document. The copy widens until the answer lies well inside it.
+template <class Act>
+std::pair<int, int> inWholeLine(const QTextDocument* doc, int position, Act&& act) {
+    constexpr int kMargin = 64;
+    QTextBlock first = doc->findBlock(position);
+    QTextBlock last = first;
+    for (int span = 1;; span *= 2) {
+        for (int i = 0; i < span && continuesLine(first); ++i) {
+            first = first.previous();
+        }
+        for (int i = 0; i < span && continuesLine(last.next()); ++i) {
+            last = last.next();
+        }
+        QString line;
+        std::vector<std::pair<int, int>> starts; // of each piece: in `line`, in the document
+        for (QTextBlock b = first;; b = b.next()) {
+            starts.emplace_back(static_cast<int>(line.size()), b.position());
+            line += b.text();
+            if (b == last) {
+                break;
+            }
+        }
+        const auto toLine = [&](int p) {
+            auto i = starts.size();
+            while (--i > 0 && starts[i].second > p) {
+            }
+            return starts[i].first + p - starts[i].second;
+        };
+        const auto toDocument = [&](int p) {
+            auto i = starts.size();
+            while (--i > 0 && starts[i].first > p) {
+            }
+            return starts[i].second + p - starts[i].first;
+        };
+        QTextDocument copy;
+        QTextCursor cursor(&copy);
+        cursor.insertText(line);
+        cursor.setPosition(toLine(position));
+        act(cursor);
+        const int from = std::min(cursor.anchor(), cursor.position());
+        const int to = std::max(cursor.anchor(), cursor.position());
+        if ((continuesLine(first) && from < kMargin) ||
+            (continuesLine(last.next()) && to > line.size() - kMargin)) {
+            continue;
+        }
+        return {toDocument(cursor.anchor()), toDocument(cursor.position())};
+    }
+}
+
+// Where a word move from the cursor ends, the line taken whole.
+int wordTarget(const QTextCursor& cursor, QTextCursor::MoveOperation op) {
+    return inWholeLine(cursor.document(), cursor.position(),
+                       [op](QTextCursor& c) { c.movePosition(op); })
+        .second;
+}
+
+int pieceLength_ = TextBoxEdit::kPieceLength;
+
 } // namespace
+
+bool continuesLine(const QTextBlock& block) {
+    return block.isValid() && block.blockFormat().hasProperty(kContinuation) &&
+           block.charFormat().hasProperty(kContinuation);
+}
+
+bool mayHoldCuts(const QTextDocument& doc) {
+    const QList<QTextFormat> formats = doc.allFormats();
+    return std::any_of(formats.cbegin(), formats.cend(), [](const QTextFormat& f) {
+        return f.isBlockFormat() && f.hasProperty(kContinuation);
+    });
+}
+
+void TextBoxEdit::setPieceLength(int length) {
+    pieceLength_ = std::max(length, 16);
+}
+
+int TextBoxEdit::pieceLength() {
+    return pieceLength_;
+}
+
+int TextBoxEdit::textPosition(int documentPosition) const {
+    int cuts = 0;
+    for (QTextBlock b = document()->begin().next(); b.isValid() && b.position() <= documentPosition;
+         b = b.next()) {
+        cuts += continuesLine(b) ? 1 : 0;
+    }
+    return documentPosition - cuts;
+}
+
+int TextBoxEdit::documentPosition(int textPosition) const {
+    int cuts = 0;
+    for (QTextBlock b = document()->begin().next();
+         b.isValid() && b.position() - 1 - cuts < textPosition; b = b.next()) {
+        cuts += continuesLine(b) ? 1 : 0;
+    }
+    return textPosition + cuts;
+}
 
 TextBoxEdit::TextBoxEdit(QWidget* parent) : QPlainTextEdit(parent) {
     // Every document of the text box is its own, built alike.
@@ -465,7 +628,6 @@ void TextBoxEdit::setText(const QString& text) {
         setUpdatesEnabled(false);
     }
     tidyPending_ = false;
-    looseSteps_ = -1;
     ownEdit_ = -1;
     shaping_ = true;
     setDocument(doc);
@@ -485,6 +647,9 @@ void TextBoxEdit::setText(const QString& text) {
     }
     doc->setUndoRedoEnabled(true);
     shaping_ = false;
+    // The caret starts at the start, as after QPlainTextEdit::setPlainText;
+    // the fill moved it along.
+    setTextCursor(QTextCursor(doc));
     if (updates) {
         setUpdatesEnabled(true);
     }
@@ -504,15 +669,75 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     }
     tidy();
     const QString text = source->text();
+    // Qt pastes nothing, not even over a selection, from an empty text.
+    if (text.isEmpty()) {
+        return;
+    }
     QTextCursor cursor = textCursor();
+    QTextDocument* doc = document();
+    // Away from long lines, and making none, Qt's own paste does it, with
+    // its own undo steps.
+    qsizetype longest = 0;
+    for (qsizetype start = 0; start <= text.size();) {
+        const qsizetype end =
+            std::find_if(text.cbegin() + start, text.cend(), isLineBreak) - text.cbegin();
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    const QTextBlock first = doc->findBlock(cursor.selectionStart());
+    const QTextBlock last = doc->findBlock(cursor.selectionEnd());
+    if (!inPiece(first) && !inPiece(last) &&
+        first.length() + last.length() + longest <= maxBlockLength()) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    // A large text fills as Open's does: the window repaints under the busy
+    // cursor, and input waits.
+    const bool large = text.size() > kRunLength;
+    const bool updates = updatesEnabled();
+    if (large && updates) {
+        setUpdatesEnabled(false);
+    }
     shaping_ = true;
     cursor.beginEditBlock();
     cursor.removeSelectedText();
+    // Qt's paste at the very start of the document, of a text that does not
+    // start with a line break, first sets the format of the first block, and
+    // so Undo leaves the caret after the first line, not at the start; here
+    // that line may be several blocks. Anywhere else Undo leaves the caret
+    // where the text went in.
+    if (cursor.position() == 0 && !isLineBreak(text.front())) {
+        QTextBlock line = cursor.block();
+        do {
+            QTextCursor(line).setBlockFormat(line.blockFormat());
+            line = line.next();
+        } while (continuesLine(line));
+    }
     const int from = cursor.position();
-    insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
-    reshape(document(), from, cursor.position(), [] {});
+    if (large) {
+        FillPace pace(true);
+        insertLines(cursor, text, pace);
+    } else {
+        insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
+    }
+    const bool reshaped = reshape(doc, from, cursor.position(), [] {});
+    if (reshaped) {
+        endStepAt(doc, cursor.position());
+    }
     cursor.endEditBlock();
     shaping_ = false;
+    // Qt joins text typed right after a paste that ends in text to the
+    // paste's undo step; the end of the step above keeps that from Qt, so
+    // the text box joins it as it joins its own typing.
+    ownEdit_ = -1;
+    if (reshaped && !isLineBreak(text.back())) {
+        ownEdit_ = static_cast<int>(Edit::Type);
+        ownSteps_ = doc->availableUndoSteps();
+        ownEnd_ = cursor.position();
+    }
+    if (large && updates) {
+        setUpdatesEnabled(true);
+    }
     setTextCursor(cursor);
 }
 
@@ -527,14 +752,10 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const int before = textCursor().position();
-    const Edit edit = isReadOnly() ? Edit::None : editFor(event);
-    const bool single = !textCursor().hasSelection();
-    QPlainTextEdit::keyPressEvent(event);
-    // Qt records a character typed or deleted here as an undo step of its
-    // own, which the next one in a row joins; nothing else may join it.
-    if (single && (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward)) {
-        looseSteps_ = document()->availableUndoSteps();
+    if (wordMoved(event)) {
+        return;
     }
+    QPlainTextEdit::keyPressEvent(event);
     // Where a long line is cut, the one place in the text has two cursor
     // positions, the end of one piece and the start of the next; a step
     // from one to the other is no step in the text, so it goes on.
@@ -551,34 +772,63 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const Edit edit = editFor(event);
     QTextCursor cursor = textCursor();
     const QTextBlock block = cursor.block();
-    // Qt's own handling does it all away from the pieces of long lines, as
-    // long as no block grows too long.
-    const auto piece = [](const QTextBlock& b) {
-        return continuesLine(b) || continuesLine(b.next());
-    };
+    // Qt's own handling does it all where the edit does not reach a cut and
+    // no block grows too long, and so it keeps Qt's own undo steps.
     QTextBlock joining; // the block that a deletion joins to this one
     if (!cursor.hasSelection() && edit == Edit::DeleteBack && cursor.atBlockStart()) {
         joining = block.previous();
     } else if (!cursor.hasSelection() && edit == Edit::DeleteForward && cursor.atBlockEnd()) {
         joining = block.next();
     }
-    const bool inPiece = piece(block) || (cursor.hasSelection() && nearCut(cursor)) ||
-                         (joining.isValid() && piece(joining));
-    const bool tooLong =
-        (edit == Edit::Type && block.length() + event->text().size() > kMaxBlockLength) ||
-        (joining.isValid() && block.length() + joining.length() > kMaxBlockLength);
-    if (edit == Edit::None || (!inPiece && !tooLong)) {
-        return false;
+    const bool inLongLine = inPiece(block);
+    bool atCut = (cursor.hasSelection() && nearCut(cursor)) ||
+                 (joining.isValid() && (continuesLine(block) || continuesLine(joining)));
+    if (!cursor.hasSelection() && inLongLine &&
+        (edit == Edit::Break || edit == Edit::DeleteToEnd)) {
+        atCut = true;
     }
-    // The edit, the joining and the cutting of pieces make one undo step,
-    // as the edit alone would in a text without cuts; and characters typed
-    // or deleted in a row join one step, as Qt's own do.
+    if (!cursor.hasSelection() && inLongLine &&
+        (edit == Edit::DeleteWordBack || edit == Edit::DeleteWordForward)) {
+        const int target =
+            wordTarget(cursor, edit == Edit::DeleteWordBack ? QTextCursor::PreviousWord
+                                                            : QTextCursor::NextWord);
+        if (target != cursor.position()) {
+            cursor.setPosition(target, QTextCursor::KeepAnchor);
+            atCut = true;
+        }
+    }
+    // Delete takes a whole character, which in a line of one long character
+    // may run on past the cut and over more pieces.
+    if (!cursor.hasSelection() && inLongLine && edit == Edit::DeleteForward &&
+        continuesLine(block.next())) {
+        QTextCursor probe = cursor;
+        probe.movePosition(QTextCursor::NextCharacter);
+        if (probe.position() >= block.position() + block.length() - 1) {
+            const int target = wordTarget(cursor, QTextCursor::NextCharacter);
+            if (target > block.position() + block.length()) {
+                cursor.setPosition(target, QTextCursor::KeepAnchor);
+                atCut = true;
+            }
+        }
+    }
+    const bool tooLong =
+        (edit == Edit::Type &&
+         block.length() + event->text().size() > qsizetype(kGrowthLimit) * maxBlockLength()) ||
+        (joining.isValid() && block.length() + joining.length() > maxBlockLength());
     QTextDocument* doc = document();
     const bool single = !cursor.hasSelection() && (edit == Edit::Type || edit == Edit::DeleteBack ||
                                                    edit == Edit::DeleteForward);
+    // Qt joins a character typed or deleted right after its like to the
+    // same undo step; after one of ours, so do we.
     const bool inARow = single && static_cast<int>(edit) == ownEdit_ &&
                         ownSteps_ == doc->availableUndoSteps() && ownEnd_ == cursor.position() &&
                         !doc->isRedoAvailable();
+    if (edit == Edit::None || (!atCut && !tooLong && !inARow)) {
+        ownEdit_ = -1;
+        return false;
+    }
+    // The edit, the joining and the cutting of pieces make one undo step,
+    // as the edit alone would in a text without cuts.
     shaping_ = true;
     if (inARow) {
         cursor.joinPreviousEditBlock();
@@ -626,15 +876,10 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     case Edit::None:
         break;
     }
-    reshape(doc, cursor.position(), cursor.position(), [] {});
-    cursor.endEditBlock();
-    // With the blocks laid out anew, the cuts next to the edit move to
-    // where the line wraps, still within the same undo step.
-    QTextBlock around =
-        cursor.block().previous().isValid() ? cursor.block().previous() : cursor.block();
-    for (int i = 0; i < 3 && around.isValid(); ++i, around = around.next()) {
-        alignCut(around, [&cursor] { cursor.joinPreviousEditBlock(); });
+    if (reshape(doc, cursor.position(), cursor.position(), [] {})) {
+        endStepAt(doc, cursor.position());
     }
+    cursor.endEditBlock();
     shaping_ = false;
     ownEdit_ = single ? static_cast<int>(edit) : -1;
     ownSteps_ = doc->availableUndoSteps();
@@ -658,7 +903,12 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
     const int length = block.length() - 1;
     const int wrap =
         wrapAfter(block, next, doc->defaultFont(), doc->defaultTextOption(), viewport());
-    if (wrap == length || wrap <= 0) {
+    // Neither piece may grow past what an edit would cut again: the cut
+    // would become part of the user's next undo step.
+    const int joinedLength = length + next.length() - 1;
+    const int limit = kGrowthLimit * maxBlockLength();
+    if (wrap == length || wrap <= 0 || std::min(wrap, joinedLength) > limit ||
+        joinedLength - wrap > limit) {
         return false;
     }
     open();
@@ -681,20 +931,16 @@ void TextBoxEdit::paintEvent(QPaintEvent* event) {
 }
 
 // Moves each cut on screen to where the whole line wraps, so that the line
-// shows as one wrapped paragraph. A cut moves only where the editing history
-// allows it without an undo step of its own: with no history at all, or
-// joined to the last edit unless that is a character Qt typed or deleted;
-// after an undo it waits for the next edit.
+// shows as one wrapped paragraph. A cut moves only while there is no editing
+// history: a move joined to an undo step would change where Undo and Redo
+// leave the caret and which of the next keys join that step.
 void TextBoxEdit::alignVisibleCuts() {
     QTextDocument* doc = document();
-    const bool history = doc->isUndoAvailable();
-    if (doc->isRedoAvailable() || (history && doc->availableUndoSteps() == looseSteps_)) {
+    if (doc->isUndoAvailable() || doc->isRedoAvailable()) {
         return;
     }
-    const auto open = [doc, history] {
-        if (!history) {
-            doc->setUndoRedoEnabled(false);
-        }
+    const auto open = [doc] {
+        doc->setUndoRedoEnabled(false);
         QTextCursor(doc).joinPreviousEditBlock();
     };
     qreal top = contentOffset().y();
@@ -704,9 +950,7 @@ void TextBoxEdit::alignVisibleCuts() {
     while (block.isValid() && top <= viewport()->height() && moves < 8) {
         if (alignCut(block, open)) {
             ++moves;
-            if (!history) {
-                doc->setUndoRedoEnabled(true);
-            }
+            doc->setUndoRedoEnabled(true);
             continue;
         }
         top += blockBoundingRect(block).height();
@@ -717,25 +961,112 @@ void TextBoxEdit::alignVisibleCuts() {
 
 void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     tidy();
-    QPlainTextEdit::inputMethodEvent(event);
+    // A commit alone, with a line break or reaching a cut, goes in as Qt
+    // would put it, but with blocks that take no piece's mark.
+    QTextCursor cursor = textCursor();
+    const QString commit = event->commitString();
+    const bool breaks = std::any_of(commit.cbegin(), commit.cend(), isLineBreak);
+    if (isReadOnly() || commit.isEmpty() || !event->preeditString().isEmpty() ||
+        event->replacementLength() != 0 || !event->attributes().isEmpty() ||
+        (!(breaks && inPiece(cursor.block())) && !nearCut(cursor))) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    shaping_ = true;
+    cursor.beginEditBlock();
+    cursor.removeSelectedText();
+    const int from = cursor.position();
+    insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
+    if (reshape(document(), from, cursor.position(), [] {})) {
+        endStepAt(document(), cursor.position());
+    }
+    cursor.endEditBlock();
+    shaping_ = false;
+    ownEdit_ = -1;
+    setTextCursor(cursor);
+    event->accept();
+}
+
+// Word moves over a long line go by the words of the whole line, not those
+// of its piece. True when the key was such a move and is done.
+bool TextBoxEdit::wordMoved(QKeyEvent* event) {
+    constexpr std::array moves{
+        std::pair{QKeySequence::MoveToNextWord, QTextCursor::WordRight},
+        std::pair{QKeySequence::MoveToPreviousWord, QTextCursor::WordLeft},
+        std::pair{QKeySequence::MoveToNextChar, QTextCursor::NextCharacter},
+        std::pair{QKeySequence::MoveToPreviousChar, QTextCursor::PreviousCharacter},
+        std::pair{QKeySequence::SelectNextWord, QTextCursor::WordRight},
+        std::pair{QKeySequence::SelectPreviousWord, QTextCursor::WordLeft},
+        std::pair{QKeySequence::SelectNextChar, QTextCursor::NextCharacter},
+        std::pair{QKeySequence::SelectPreviousChar, QTextCursor::PreviousCharacter}};
+    QTextCursor cursor = textCursor();
+    if (!inPiece(cursor.block())) {
+        return false;
+    }
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        if (!event->matches(moves[i].first)) {
+            continue;
+        }
+        // A character move that stays inside its piece is Qt's own; one
+        // that reaches a cut may have to go on, past the cut and past the
+        // rest of a character the cut splits.
+        QTextCursor probe = cursor;
+        probe.movePosition(moves[i].second);
+        // With a selection, Qt's own move just ends it at one of its ends.
+        if (i % 4 >= 2 &&
+            ((probe.block() == cursor.block() && !probe.atBlockStart() && !probe.atBlockEnd() &&
+              !cursor.atBlockStart() && !cursor.atBlockEnd()) ||
+             (i < 4 && cursor.hasSelection()))) {
+            return false;
+        }
+        const int target = wordTarget(cursor, moves[i].second);
+        // At the ends of the line Qt's own move goes on to the next line.
+        if (target == cursor.position()) {
+            return false;
+        }
+        cursor.setPosition(target, i < 4 ? QTextCursor::MoveAnchor : QTextCursor::KeepAnchor);
+        setTextCursor(cursor);
+        event->accept();
+        return true;
+    }
+    return false;
 }
 
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
     QPlainTextEdit::mouseDoubleClickEvent(event);
-    sinceDoubleClick_.start();
-    doubleClickAt_ = event->position().toPoint();
+    QTextCursor cursor = textCursor();
+    if (event->button() == Qt::LeftButton && inPiece(cursor.block())) {
+        // The word under the pointer in the whole line.
+        const int at = cursorForPosition(event->position().toPoint()).position();
+        const auto [anchor, position] = inWholeLine(
+            document(), at, [](QTextCursor& c) { c.select(QTextCursor::WordUnderCursor); });
+        if (anchor != cursor.anchor() || position != cursor.position()) {
+            cursor.setPosition(anchor);
+            cursor.setPosition(position, QTextCursor::KeepAnchor);
+            setTextCursor(cursor);
+        }
+    }
 }
 
 void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
-    const bool tripleClick =
-        event->button() == Qt::LeftButton && sinceDoubleClick_.isValid() &&
-        sinceDoubleClick_.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval() &&
-        (event->position().toPoint() - doubleClickAt_).manhattanLength() <
-            QApplication::startDragDistance();
-    sinceDoubleClick_.invalidate();
+    // Qt's own editor tells a triple click by its own timer and point; the
+    // text box goes by what it did. A triple click selects the block of the
+    // caret, from its start to the start of the next; no other press leaves
+    // that selection where the caret was before it, except a shifted press
+    // at the very place the selection now ends.
+    const QTextCursor before = textCursor();
     QPlainTextEdit::mousePressEvent(event);
     QTextCursor cursor = textCursor();
-    if (!tripleClick || !cursor.hasSelection()) {
+    const QTextBlock pressed = before.block();
+    const int blockEnd = pressed.next().isValid() ? pressed.next().position()
+                                                  : pressed.position() + pressed.length() - 1;
+    const bool tripleClick =
+        event->button() == Qt::LeftButton && cursor.hasSelection() &&
+        (cursor.anchor() != before.anchor() || cursor.position() != before.position()) &&
+        cursor.anchor() == pressed.position() && cursor.position() == blockEnd &&
+        !(event->modifiers().testFlag(Qt::ShiftModifier) &&
+          cursorForPosition(event->position().toPoint()).position() == cursor.position());
+    if (!tripleClick) {
         return;
     }
     // A triple click selects a line: all of it, not one piece.
@@ -794,6 +1125,7 @@ void TextBoxEdit::tidy() {
         }
     });
     if (open) {
+        endStepAt(doc, textCursor().position());
         group.endEditBlock();
     }
     shaping_ = false;

@@ -1,15 +1,21 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
-#include <QPoint>
 #include <QString>
 
 class QMimeData;
 class QTextBlock;
 class QTextCursor;
+class QTextDocument;
 
 namespace rt {
+
+// Whether a block of a text box's document continues the line of the block
+// before it: the break between them is a cut, not a line break.
+bool continuesLine(const QTextBlock& block);
+// False when no block of the document can continue a line, which its few
+// formats tell without a walk over every block; most documents hold no cut.
+bool mayHoldCuts(const QTextDocument& doc);
 
 // The editor inside a text box: Qt's plain-text editor, with the input
 // methods, accessibility and clipboard of the desktop, holding the text in
@@ -32,6 +38,20 @@ public:
 
     explicit TextBoxEdit(QWidget* parent);
 
+    // The length of the pieces of a long line; a line is cut once it is
+    // longer than two pieces. Short pieces let a test cross many cuts with
+    // a short text. Applies to text set or edited afterwards.
+    static void setPieceLength(int length);
+    static int pieceLength();
+    static int maxBlockLength() { return 2 * pieceLength(); }
+
+    // Where a position in the document is in text() with each line break
+    // counted as one character: a cut takes a position in the document but
+    // none in the text.
+    int textPosition(int documentPosition) const;
+    // The first document position at a place in the text so counted.
+    int documentPosition(int textPosition) const;
+
     // The whole text, with CR LF between lines.
     QString text() const;
     // Replaces the text and clears the undo history. CR LF, LF, CR and
@@ -52,6 +72,7 @@ protected:
 private:
     QTextDocument* newDocument();
     bool editKeyPressed(QKeyEvent* event);
+    bool wordMoved(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);
     Q_INVOKABLE void tidy();
     void alignVisibleCuts();
@@ -63,15 +84,11 @@ private:
     bool tidyPending_ = false;
     int dirtyFrom_ = 0;
     int dirtyTo_ = 0;
-    // The undo steps after Qt's last own typed or deleted character, which
-    // only the next such character may join; and after the text box's own
-    // last edit of a piece, which the next in a row joins.
-    int looseSteps_ = -1;
+    // The undo steps after the text box's own last edit of a piece, which
+    // the next in a row joins.
     int ownEdit_ = -1;
     int ownSteps_ = -1;
     int ownEnd_ = -1;
-    QElapsedTimer sinceDoubleClick_;
-    QPoint doubleClickAt_;
 };
 
 } // namespace rt
