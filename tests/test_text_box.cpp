@@ -417,6 +417,12 @@ private slots:
             {"undo after a drop at the start of a line", "empty",
              "t:x\\n ime:y\\*40 drop:2:\\s undo"},
             {"delete one character over pieces", "grapheme", "scR scR ime:あ Del"},
+            // A paste of a line break where a line is cut, then Redo; a paste
+            // above the size that fills under the busy cursor; typing after
+            // a click does not join the step of a run the text box cut.
+            {"redo after a line break pasted at a cut", "ascii", "clip:\\n >24 paste undo redo"},
+            {"a large paste into a long line", "ascii", ">30 clip:y\\*66000 paste undo"},
+            {"typing after a click, a long run before", "ascii", ">30 t:x\\*73 click:5 t:z undo"},
         };
         for (const auto& [name, text, script] : rows) {
             QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(script);
