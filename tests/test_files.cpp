@@ -158,6 +158,8 @@ private slots:
             "\x1B(B\x1B$B\x1B$BF|\x1B$BK\\\r\nF|", u"日本\r\n日"_s);
         const QByteArray escapeLast = "\x1B$BF|\x1B(B\r\nb\r\n\x1B(B";
         row("ISO-2022-JP, an escape after the last line end", escapeLast, u"日\r\nb"_s);
+        row("ISO-2022-JP, a line of only an escape between CR and LF",
+            "\x1B$BF|\x1B(B\r\x1B&@\nb\n", u"日\r\n\r\nb"_s);
         row("ISO-2022-JP-2004", "\x1B$B$+\x1B$(O&n\x1B(B\n", none);
         row("no final LF", "a\nb", u"a\r\nb"_s);
         row("mixed, LF first", "a\nb\r\nc\rd", u"a\r\nb\r\nc\r\nd"_s);

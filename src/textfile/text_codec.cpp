@@ -575,8 +575,17 @@ DecodedText decodeText(const QByteArray& bytes, Detection as) {
     for (qsizetype pos = lines.textStart(); pos < bytes.size();) {
         const LineSpan line = lines.lineAt(pos);
         const QByteArrayView content(bytes.constData() + pos, line.contentEnd - pos);
-        n += decoder.decode(content, state, out + n, content.size()).units;
-        if (line.ending != LineSpan::LineEnd::None) {
+        const qsizetype units = decoder.decode(content, state, out + n, content.size()).units;
+        n += units;
+        // A line that reads as nothing (only an escape) between a lone CR
+        // and an LF would leave "\r\n" in the text, one line end where the
+        // file has two; its LF is then given as a CR, which still ends a
+        // line, so that every line of the file stays a line of the text.
+        const bool joinsPreviousCr =
+            line.ending == LineSpan::LineEnd::Lf && units == 0 && n > 0 && out[n - 1] == u'\r';
+        if (joinsPreviousCr) {
+            out[n++] = u'\r';
+        } else if (line.ending != LineSpan::LineEnd::None) {
             if (line.ending != LineSpan::LineEnd::Lf)
                 out[n++] = u'\r';
             if (line.ending != LineSpan::LineEnd::Cr)
