@@ -1,5 +1,7 @@
 #include "textfile/detect.h"
 
+#include "textfile/iconv_handle.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -63,30 +65,7 @@ constexpr int weight(Kind kind) {
     return 0;
 }
 
-// Owns one iconv descriptor; each detection opens its own, since a
-// descriptor carries shift state and detection may run on any thread.
-class Iconv {
-public:
-    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (valid())
-            iconv_close(cd_);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-
-    bool valid() const { return cd_ != invalid(); }
-    iconv_t get() const { return cd_; }
-    void reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
-
-private:
-    static iconv_t invalid() {
-        // NOLINTNEXTLINE(performance-no-int-to-ptr)
-        return reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
-    }
-
-    iconv_t cd_;
-};
+using codec::Iconv;
 
 // glibc's wchar_t is UCS-4, which is what the scores are looked up by.
 static_assert(sizeof(wchar_t) == 4);
@@ -147,14 +126,14 @@ private:
                 if (trail == 0x7F)
                     continue;
                 std::array<char, 2> code{static_cast<char>(lead), static_cast<char>(trail)};
-                char* in = code.data();
+                const char* in = code.data();
                 std::size_t inLeft = code.size();
                 wchar_t c = 0;
                 char* out = reinterpret_cast<char*>(&c);
                 std::size_t outLeft = sizeof(c);
-                const std::size_t done = iconv(cd.get(), &in, &inLeft, &out, &outLeft);
+                const bool done = cd.convert(&in, &inLeft, &out, &outLeft);
                 cd.reset();
-                if (done == static_cast<std::size_t>(-1) || inLeft != 0 || outLeft != 0)
+                if (!done || inLeft != 0 || outLeft != 0)
                     continue;
                 const auto u = static_cast<char32_t>(c);
                 if (u >= kinds_.size() || kinds_[u] == Kind::Bad)
@@ -397,18 +376,17 @@ Reading readIconv(FileEncoding encoding, const char* name, Bytes data, std::size
         if (begin >= end)
             continue;
         cd.reset();
-        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast)
-        char* in = const_cast<char*>(reinterpret_cast<const char*>(data + begin));
+        const char* in = reinterpret_cast<const char*>(data + begin);
         std::size_t inLeft = end - begin;
         const std::size_t forgiveUntil = begin == chunk.start && begin > 0 ? 2 : 0;
         while (inLeft > 0) {
             char* out = reinterpret_cast<char*>(buffer.data());
             std::size_t outLeft = sizeof(buffer);
-            const std::size_t done = iconv(cd.get(), &in, &inLeft, &out, &outLeft);
+            const bool done = cd.convert(&in, &inLeft, &out, &outLeft);
             const auto produced = (sizeof(buffer) - outLeft) / sizeof(wchar_t);
             for (std::size_t k = 0; k < produced; ++k)
                 r.add(static_cast<char32_t>(buffer[k]), table);
-            if (done != static_cast<std::size_t>(-1))
+            if (done)
                 break;
             if (errno == E2BIG)
                 continue;
