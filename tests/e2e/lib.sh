@@ -37,15 +37,27 @@ start_display() {
     read -r -t 20 number <"$fifo" || fail "Xvfb did not start"
     rm -f "$fifo"
     export DISPLAY=":$number"
-    openbox >/dev/null 2>&1 &
-    E2E_PIDS+=($!)
-    # Wait until the window manager owns the screen, so that every window
-    # the program maps gets its frame.
-    for _ in $(seq 100); do
-        if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
-            return 0
-        fi
-        sleep 0.1
+    # On a loaded machine openbox has been seen to miss the screen; start it
+    # again if it ended, and show what it said when it never takes over.
+    local log wm attempt
+    log=$(mktemp)
+    for attempt in 1 2 3; do
+        openbox >"$log" 2>&1 &
+        wm=$!
+        E2E_PIDS+=("$wm")
+        # Wait until the window manager owns the screen, so that every
+        # window the program maps gets its frame.
+        for _ in $(seq 200); do
+            if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+                rm -f "$log"
+                return 0
+            fi
+            running "$wm" || break
+            sleep 0.1
+        done
+        echo "openbox, attempt $attempt:" >&2
+        cat "$log" >&2
+        kill "$wm" 2>/dev/null || true
     done
     fail "openbox did not start"
 }
