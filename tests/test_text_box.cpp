@@ -277,15 +277,11 @@ QString randomStep(QRandomGenerator& g, int length) {
     static const QStringList words = {u"x"_s,   u"\\s"_s,   u"abc"_s,    u"あ"_s, u"👍🏽"_s,
                                       u"\\n"_s, u"a\\nb"_s, u"\\n\\n"_s, u"。"_s, u"y\\*40"_s};
     const auto pos = [&] { return QString::number(g.bounded(length + 1)); };
-    // A typed run longer than a piece may outgrow what a block may hold
-    // before it is cut (a gap the text box's notes tell); pastes, drops and
-    // commits take the long word.
     const auto word = [&] { return words[g.bounded(words.size())]; };
-    const auto typed = [&] { return words[g.bounded(words.size() - 1)]; };
     switch (g.bounded(20)) {
     case 0:
     case 1:
-        return u"t:"_s + typed();
+        return u"t:"_s + word();
     case 2:
         return u">"_s + QString::number(1 + g.bounded(kPiece * 2));
     case 3:

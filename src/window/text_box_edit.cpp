@@ -195,7 +195,8 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
 // Brings the blocks around positions from..to into shape: a block longer
 // than kMaxBlockLength is cut into pieces, and a continuation next to an
 // empty block is joined to it, so that no empty line shows where the text
-// has none. `change` runs before each change; true if there was one.
+// has none. `change` runs before each change and may stop the walk by
+// returning false; true if there was a change or one was due.
 template <class Change> bool reshape(QTextDocument* doc, int from, int to, Change&& change) {
     bool changed = false;
     const int end = doc->characterCount() - 1;
@@ -213,7 +214,9 @@ template <class Change> bool reshape(QTextDocument* doc, int from, int to, Chang
         // block format; left there, it would make Qt treat the block as
         // formatted (Enter in it, empty, would only clear the format).
         if (block.blockFormat().hasProperty(kContinuation) && !continuesLine(block)) {
-            change();
+            if (!change()) {
+                return true;
+            }
             changed = true;
             QTextCursor(block).setBlockFormat(QTextBlockFormat());
         }
@@ -221,12 +224,16 @@ template <class Change> bool reshape(QTextDocument* doc, int from, int to, Chang
         // in front of it but takes the other line's block format.
         if (!block.blockFormat().hasProperty(kContinuation) &&
             block.charFormat().hasProperty(kContinuation) && block.previous().isValid()) {
-            change();
+            if (!change()) {
+                return true;
+            }
             changed = true;
             QTextCursor(block).setBlockFormat(continuationBlockFormat());
         }
         if (continuesLine(block) && (block.length() == 1 || block.previous().length() == 1)) {
-            change();
+            if (!change()) {
+                return true;
+            }
             changed = true;
             const int at = block.position() - 1;
             edit.setPosition(at);
@@ -236,7 +243,9 @@ template <class Change> bool reshape(QTextDocument* doc, int from, int to, Chang
             continue;
         }
         if (block.length() - 1 > kGrowthLimit * TextBoxEdit::maxBlockLength()) {
-            change();
+            if (!change()) {
+                return true;
+            }
             changed = true;
             const int start = block.position();
             const QString text = block.text();
@@ -689,6 +698,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (!inPiece(first) && !inPiece(last) &&
         first.length() + last.length() + longest <= maxBlockLength()) {
         QPlainTextEdit::insertFromMimeData(source);
+        notePasteEnd(text);
         return;
     }
     // A large text fills as Open's does: the window repaints under the busy
@@ -720,7 +730,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     } else {
         insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
     }
-    const bool reshaped = reshape(doc, from, cursor.position(), [] {});
+    const bool reshaped = reshape(doc, from, cursor.position(), [] { return true; });
     if (reshaped) {
         endStepAt(doc, cursor.position());
     }
@@ -739,6 +749,15 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
         setUpdatesEnabled(true);
     }
     setTextCursor(cursor);
+    notePasteEnd(text);
+}
+
+// Qt joins typing right after a paste that ends in text to the paste's
+// undo step, an edit block; the text box's key that joins such a run must
+// join that block.
+void TextBoxEdit::notePasteEnd(const QString& text) {
+    pasteRevision_ = isLineBreak(text.back()) ? -1 : document()->revision();
+    pasteEnd_ = textCursor().position();
 }
 
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
@@ -755,7 +774,20 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (wordMoved(event)) {
         return;
     }
+    // A run of typing or of deletions that Qt does itself, which a key of
+    // the text box's own may have to join to its step.
+    const bool replacing = textCursor().hasSelection();
+    Edit edit = isReadOnly() || overwriteMode() ? Edit::None : editFor(event);
+    if (replacing && edit != Edit::Type) {
+        edit = Edit::None;
+    }
+    const QtRun was{static_cast<int>(edit), document()->revision(), before,
+                    document()->availableUndoSteps(), {}, document()->characterCount(),
+                    replacing};
     QPlainTextEdit::keyPressEvent(event);
+    if (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward) {
+        noteQtRun(was, edit == Edit::Type ? event->text() : QString());
+    }
     // Where a long line is cut, the one place in the text has two cursor
     // positions, the end of one piece and the start of the next; a step
     // from one to the other is no step in the text, so it goes on.
@@ -827,14 +859,27 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         ownEdit_ = -1;
         return false;
     }
+    // Where Qt's own run of the same key reaches a cut, or grows its block
+    // too long, the run and this key are one undo step in a text without
+    // cuts. Qt's run is a plain undo command, which no edit block can
+    // join, so it is taken back and done again inside this key's step.
+    const bool crossesCut = (edit == Edit::DeleteBack && joining.isValid() &&
+                             continuesLine(block)) ||
+                            (edit == Edit::DeleteForward && continuesLine(joining));
+    const bool absorb = single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) &&
+                        static_cast<int>(edit) == qtRun_.edit && qtRunIsLast() &&
+                        qtRun_.end == cursor.position();
     // The edit, the joining and the cutting of pieces make one undo step,
     // as the edit alone would in a text without cuts.
     shaping_ = true;
-    if (inARow) {
+    if (absorb) {
+        redoQtRunInStep(cursor);
+    } else if (inARow) {
         cursor.joinPreviousEditBlock();
     } else {
         cursor.beginEditBlock();
     }
+    qtRun_.edit = -1;
     if (edit != Edit::Type && !cursor.hasSelection()) {
         joinAt(cursor);
     }
@@ -876,17 +921,75 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     case Edit::None:
         break;
     }
-    if (reshape(doc, cursor.position(), cursor.position(), [] {})) {
+    if (reshape(doc, cursor.position(), cursor.position(), [] { return true; })) {
         endStepAt(doc, cursor.position());
     }
     cursor.endEditBlock();
     shaping_ = false;
-    ownEdit_ = single ? static_cast<int>(edit) : -1;
+    // Typing that replaced a selection ends in an insertion, which Qt's own
+    // typing after it joins; so does the text box's.
+    ownEdit_ = single || edit == Edit::Type ? static_cast<int>(edit) : -1;
     ownSteps_ = doc->availableUndoSteps();
     ownEnd_ = cursor.position();
     setTextCursor(cursor);
     event->accept();
     return true;
+}
+
+bool TextBoxEdit::qtRunIsLast() const {
+    return qtRun_.edit >= 0 && qtRun_.revision == document()->revision() &&
+           !document()->isRedoAvailable();
+}
+
+// Opens an edit block on `cursor` that holds Qt's last run: takes the run
+// back and does it again inside the block, unless it is a block already.
+void TextBoxEdit::redoQtRunInStep(QTextCursor& cursor) {
+    QTextDocument* doc = document();
+    if (qtRun_.block) {
+        // Typing over a selection: the run is an edit block already.
+        cursor.joinPreviousEditBlock();
+        return;
+    }
+    doc->undo();
+    cursor = QTextCursor(doc);
+    if (qtRun_.edit == static_cast<int>(Edit::Type)) {
+        cursor.setPosition(qtRun_.end - static_cast<int>(qtRun_.typed.size()));
+        cursor.beginEditBlock();
+        cursor.insertText(qtRun_.typed);
+    } else {
+        cursor.setPosition(qtRun_.end + qtRun_.removed);
+        cursor.setPosition(qtRun_.end, QTextCursor::KeepAnchor);
+        cursor.beginEditBlock();
+        cursor.removeSelectedText();
+    }
+}
+
+// `was` holds the key's edit and the document before Qt did it (its
+// `removed` the length of the document).
+void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
+    const QTextDocument* doc = document();
+    const int steps = doc->availableUndoSteps();
+    if (doc->revision() == was.revision) {
+        return;
+    }
+    // Qt joins a key to its run's undo command, adding none; the run is an
+    // undo step of its own if its first key added exactly one. Typing
+    // right after a paste, for one, joins the paste's step instead.
+    if (qtRun_.edit == was.edit && qtRun_.revision == was.revision && qtRun_.end == was.end &&
+        qtRun_.steps == steps) {
+        qtRun_.typed += typed;
+    } else if (steps == was.steps + 1) {
+        qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, was.block};
+    } else if (steps == was.steps && was.edit == static_cast<int>(Edit::Type) &&
+               pasteRevision_ == was.revision && pasteEnd_ == was.end) {
+        qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, true};
+    } else {
+        qtRun_ = QtRun();
+        return;
+    }
+    qtRun_.revision = doc->revision();
+    qtRun_.end = textCursor().position();
+    qtRun_.removed += was.removed - doc->characterCount();
 }
 
 template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&& open) {
@@ -977,7 +1080,7 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     cursor.removeSelectedText();
     const int from = cursor.position();
     insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
-    if (reshape(document(), from, cursor.position(), [] {})) {
+    if (reshape(document(), from, cursor.position(), [] { return true; })) {
         endStepAt(document(), cursor.position());
     }
     cursor.endEditBlock();
@@ -1115,18 +1218,28 @@ void TextBoxEdit::tidy() {
     if (doc->availableRedoSteps() > 0) {
         return;
     }
+    if (!reshape(doc, dirtyFrom_, dirtyTo_, [] { return false; })) {
+        return;
+    }
     QTextCursor group(doc);
-    bool open = false;
     shaping_ = true;
-    reshape(doc, dirtyFrom_, dirtyTo_, [&] {
-        if (!open) {
-            group.joinPreviousEditBlock();
-            open = true;
-        }
-    });
-    if (open) {
-        endStepAt(doc, textCursor().position());
-        group.endEditBlock();
+    // A change that Qt's own run of typing or deletions made is an undo
+    // command that no edit block joins: the run goes into the step too.
+    const bool run = qtRunIsLast();
+    if (run) {
+        redoQtRunInStep(group);
+    } else {
+        group.joinPreviousEditBlock();
+    }
+    reshape(doc, dirtyFrom_, dirtyTo_, [] { return true; });
+    endStepAt(doc, textCursor().position());
+    group.endEditBlock();
+    if (run) {
+        // The run goes on in the text box's own steps.
+        ownEdit_ = qtRun_.edit;
+        ownSteps_ = doc->availableUndoSteps();
+        ownEnd_ = textCursor().position();
+        qtRun_ = QtRun();
     }
     shaping_ = false;
 }

@@ -84,6 +84,28 @@ private:
     bool tidyPending_ = false;
     int dirtyFrom_ = 0;
     int dirtyTo_ = 0;
+    // Qt's own last run of typing, BackSpace or Delete: where it ended, the
+    // document's revision and undo commands after it, and what it typed or
+    // how much it took.
+    struct QtRun {
+        int edit = -1;
+        int revision = -1;
+        int end = -1;
+        int steps = -1;
+        QString typed;
+        int removed = 0;
+        // Typing that began over a selection, which Qt makes an edit block.
+        bool block = false;
+    };
+    QtRun qtRun_;
+    // The document's revision and the caret after a paste that ended in
+    // text, which typing right after it joins.
+    int pasteRevision_ = -1;
+    int pasteEnd_ = -1;
+    void noteQtRun(const QtRun& was, const QString& typed);
+    void notePasteEnd(const QString& text);
+    bool qtRunIsLast() const;
+    void redoQtRunInStep(QTextCursor& cursor);
     // The undo steps after the text box's own last edit of a piece, which
     // the next in a row joins.
     int ownEdit_ = -1;
