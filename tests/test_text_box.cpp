@@ -419,6 +419,15 @@ private slots:
             {"redo after a line break pasted at a cut", "ascii", "clip:\\n >24 paste undo redo"},
             {"a large paste into a long line", "ascii", ">30 clip:y\\*66000 paste undo"},
             {"typing after a click, a long run before", "ascii", ">30 t:x\\*73 click:5 t:z undo"},
+            // Qt's own run of keys, then the key that reaches a cut or makes
+            // the piece too long, are one undo step.
+            {"BackSpace run over a cut", "ascii",
+             "cEnd BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS "
+             "BS BS BS BS BS BS BS BS undo"},
+            {"typing a long run", "ascii", ">30 t:x\\*100 undo"},
+            {"typing a long run over a selection", "ascii", "dbl:19 t:y\\*40 undo"},
+            {"typing a long run after a paste", "long then short",
+             ">40 clip:abc paste t:y\\*80 undo"},
         };
         for (const auto& [name, text, script] : rows) {
             QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(script);

@@ -781,8 +781,12 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (replacing && edit != Edit::Type) {
         edit = Edit::None;
     }
-    const QtRun was{static_cast<int>(edit), document()->revision(), before,
-                    document()->availableUndoSteps(), {}, document()->characterCount(),
+    const QtRun was{static_cast<int>(edit),
+                    document()->revision(),
+                    before,
+                    document()->availableUndoSteps(),
+                    {},
+                    document()->characterCount(),
                     replacing};
     QPlainTextEdit::keyPressEvent(event);
     if (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward) {
@@ -863,9 +867,9 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // too long, the run and this key are one undo step in a text without
     // cuts. Qt's run is a plain undo command, which no edit block can
     // join, so it is taken back and done again inside this key's step.
-    const bool crossesCut = (edit == Edit::DeleteBack && joining.isValid() &&
-                             continuesLine(block)) ||
-                            (edit == Edit::DeleteForward && continuesLine(joining));
+    const bool crossesCut =
+        (edit == Edit::DeleteBack && joining.isValid() && continuesLine(block)) ||
+        (edit == Edit::DeleteForward && continuesLine(joining));
     const bool absorb = single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) &&
                         static_cast<int>(edit) == qtRun_.edit && qtRunIsLast() &&
                         qtRun_.end == cursor.position();
