@@ -29,6 +29,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kPiece = 24;
+// Narrow enough that a screen line of any text but one long grapheme fits
+// in what a piece may grow to, so that every cut can sit where the line
+// wraps, as it does at the real piece length.
+constexpr int kWidth = 420;
 // A triple click is the clicks of "tpl" alone: a double click's time for
 // a third click, this short, runs out before the next step's click (the
 // timer fires in the events run before it).
@@ -261,11 +265,13 @@ QString randomStep(QRandomGenerator& g, int length) {
     // Sorted: a hash's order changes from run to run, and a seed must name
     // one script.
     //
+    //
     // Known gap, left out until mended: Up, Down, PageUp and PageDown go by
-    // the rows on screen, and the text box's rows still differ from Qt's
-    // around a cut (a cut moves to where Qt wraps the whole line only while
-    // there is no undo history, and not always then); with them in, 3 of 6
-    // texts fail within 60 steps of their first seed. Rows test them.
+    // the rows on screen, and the text box's rows can still differ from
+    // Qt's around a cut: a cut that an edit moved off where the whole line
+    // wraps moves back only once the edit's undo step can take the move,
+    // and a piece cannot grow to a screen line longer than it may hold
+    // (with these short pieces, a line of emoji). Rows test them.
     static const QStringList plain = [] {
         QStringList all = keys().keys();
         all.removeIf([](const QString& k) {
@@ -310,7 +316,7 @@ QString difference(const QString& textName, const QStringList& script) {
     const QString text = textNamed(textName);
     for (Side& s : sides) {
         s.edit->setFont(QFont(u"DejaVu Sans"_s, 10));
-        s.edit->resize(420, 900);
+        s.edit->resize(kWidth, 900);
         s.edit->show();
     }
     box->setText(text);

@@ -316,14 +316,13 @@ QString joined(const QTextDocument& doc, const QString& raw, int from, QStringVi
     return out;
 }
 
-// Where a block that `next` continues should end so that it ends where the
-// whole line wraps, counted from the start of the block. Qt wraps each block
-// on its own, so a block that ends inside a screen line of the whole line
-// shows a short line before the next piece. The end moves to where the line
-// wraps after the start of the block's last screen line, or back to that
-// start if the block would grow too long.
-int wrapAfter(const QTextBlock& block, const QTextBlock& next, const QFont& font,
-              const QTextOption& option, QPaintDevice* device) {
+// Where a block that `next` continues may end so that it ends where the
+// whole line wraps, counted from the start of the block: the start of the
+// block's last screen line, and where the line wraps after that start. Qt
+// wraps each block on its own, so a block that ends inside a screen line of
+// the whole line shows a short line before the next piece.
+std::pair<int, int> wrapsAround(const QTextBlock& block, const QTextBlock& next, const QFont& font,
+                                const QTextOption& option, QPaintDevice* device) {
     constexpr int kLookAhead = 512;
     const QTextLayout* layout = block.layout();
     const QTextLine last = layout->lineAt(layout->lineCount() - 1);
@@ -334,8 +333,7 @@ int wrapAfter(const QTextBlock& block, const QTextBlock& next, const QFont& font
     QTextLine line = probe.createLine();
     line.setLineWidth(last.width());
     probe.endLayout();
-    const int wrap = start + line.textLength();
-    return wrap > TextBoxEdit::maxBlockLength() && start > 0 ? start : wrap;
+    return {start, start + line.textLength()};
 }
 
 // Lets the window repaint under the busy cursor while a long fill runs.
@@ -484,6 +482,17 @@ bool nearCut(const QTextCursor& cursor) {
                (cursor.atBlockEnd() && continuesLine(first.next()));
     }
     return continuesLine(first) || continuesLine(last) || continuesLine(last.next());
+}
+
+// Whether two positions in the document are one place in the text: the
+// same position, or the end of a piece and the start of the next.
+bool samePlace(const QTextDocument* doc, int a, int b) {
+    if (a == b) {
+        return true;
+    }
+    const int later = std::max(a, b);
+    const QTextBlock block = doc->findBlock(later);
+    return std::abs(a - b) == 1 && block.position() == later && continuesLine(block);
 }
 
 bool inPiece(const QTextBlock& block) {
@@ -697,8 +706,22 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     const QTextBlock last = doc->findBlock(cursor.selectionEnd());
     if (!inPiece(first) && !inPiece(last) &&
         first.length() + last.length() + longest <= maxBlockLength()) {
+        // Qt inserts one line over no selection as a plain undo command,
+        // which typing joins as it joins typing; anything else as a block.
+        const bool block = cursor.hasSelection() || longest < text.size();
+        const QtRun was{static_cast<int>(Edit::Type),
+                        doc->revision(),
+                        cursor.position(),
+                        doc->availableUndoSteps(),
+                        {},
+                        doc->characterCount(),
+                        false};
         QPlainTextEdit::insertFromMimeData(source);
-        notePasteEnd(text);
+        if (block) {
+            notePasteEnd(text);
+        } else {
+            noteQtRun(was, text);
+        }
         return;
     }
     // A large text fills as Open's does: the window repaints under the busy
@@ -739,12 +762,8 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     // Qt joins text typed right after a paste that ends in text to the
     // paste's undo step; the end of the step above keeps that from Qt, so
     // the text box joins it as it joins its own typing.
-    ownEdit_ = -1;
-    if (reshaped && !isLineBreak(text.back())) {
-        ownEdit_ = static_cast<int>(Edit::Type);
-        ownSteps_ = doc->availableUndoSteps();
-        ownEnd_ = cursor.position();
-    }
+    noteOwnStep(reshaped && !isLineBreak(text.back()) ? static_cast<int>(Edit::Type) : -1,
+                cursor.position());
     if (large && updates) {
         setUpdatesEnabled(true);
     }
@@ -758,6 +777,29 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
 void TextBoxEdit::notePasteEnd(const QString& text) {
     pasteRevision_ = isLineBreak(text.back()) ? -1 : document()->revision();
     pasteEnd_ = textCursor().position();
+    stepEnd_ = textCursor();
+    stepEnd_.clearSelection();
+}
+
+void TextBoxEdit::noteQtBlock(bool endsInText) {
+    if (endsInText) {
+        pasteRevision_ = document()->revision();
+        pasteEnd_ = textCursor().position();
+    } else {
+        blockRevision_ = document()->revision();
+    }
+    stepEnd_ = textCursor();
+    stepEnd_.clearSelection();
+}
+
+void TextBoxEdit::noteOwnStep(int edit, int end) {
+    QTextDocument* doc = document();
+    ownEdit_ = edit;
+    ownSteps_ = doc->availableUndoSteps();
+    ownEnd_ = end;
+    ownRevision_ = doc->revision();
+    stepEnd_ = QTextCursor(doc);
+    stepEnd_.setPosition(end);
 }
 
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
@@ -769,6 +811,18 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     }
     if (!isReadOnly() && editKeyPressed(event)) {
         return;
+    }
+    // Keys that go by the rows on screen need the cuts where Qt's own
+    // editor wraps the line.
+    constexpr std::array rowKeys{QKeySequence::MoveToPreviousLine, QKeySequence::MoveToNextLine,
+                                 QKeySequence::MoveToStartOfLine,  QKeySequence::MoveToEndOfLine,
+                                 QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
+                                 QKeySequence::SelectPreviousLine, QKeySequence::SelectNextLine,
+                                 QKeySequence::SelectStartOfLine,  QKeySequence::SelectEndOfLine,
+                                 QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
+    if (std::any_of(rowKeys.begin(), rowKeys.end(),
+                    [event](auto key) { return event->matches(key); })) {
+        alignVisibleCuts(true);
     }
     const int before = textCursor().position();
     if (wordMoved(event)) {
@@ -791,6 +845,11 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     QPlainTextEdit::keyPressEvent(event);
     if (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward) {
         noteQtRun(was, edit == Edit::Type ? event->text() : QString());
+    } else if (document()->revision() != was.revision && !event->matches(QKeySequence::Undo) &&
+               !event->matches(QKeySequence::Redo) &&
+               !(event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier)) {
+        // Every other edit of Qt's own is an edit block.
+        noteQtBlock(false);
     }
     // Where a long line is cut, the one place in the text has two cursor
     // positions, the end of one piece and the start of the next; a step
@@ -857,9 +916,14 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // Qt joins a character typed or deleted right after its like to the
     // same undo step; after one of ours, so do we.
     const bool inARow = single && static_cast<int>(edit) == ownEdit_ &&
-                        ownSteps_ == doc->availableUndoSteps() && ownEnd_ == cursor.position() &&
-                        !doc->isRedoAvailable();
-    if (edit == Edit::None || (!atCut && !tooLong && !inARow)) {
+                        ownSteps_ == doc->availableUndoSteps() &&
+                        samePlace(doc, ownEnd_, cursor.position()) && !doc->isRedoAvailable();
+    // A key that moves the caret ends no run: Qt joins a key to the run
+    // wherever the caret went in between, if it came back to the run's end.
+    if (edit == Edit::None) {
+        return false;
+    }
+    if (!atCut && !tooLong && !inARow) {
         ownEdit_ = -1;
         return false;
     }
@@ -932,9 +996,7 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     shaping_ = false;
     // Typing that replaced a selection ends in an insertion, which Qt's own
     // typing after it joins; so does the text box's.
-    ownEdit_ = single || edit == Edit::Type ? static_cast<int>(edit) : -1;
-    ownSteps_ = doc->availableUndoSteps();
-    ownEnd_ = cursor.position();
+    noteOwnStep(single || edit == Edit::Type ? static_cast<int>(edit) : -1, cursor.position());
     setTextCursor(cursor);
     event->accept();
     return true;
@@ -985,7 +1047,7 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
     } else if (steps == was.steps + 1) {
         qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, was.block};
     } else if (steps == was.steps && was.edit == static_cast<int>(Edit::Type) &&
-               pasteRevision_ == was.revision && pasteEnd_ == was.end) {
+               pasteRevision_ == was.revision && samePlace(doc, pasteEnd_, was.end)) {
         qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, true};
     } else {
         qtRun_ = QtRun();
@@ -994,6 +1056,8 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
     qtRun_.revision = doc->revision();
     qtRun_.end = textCursor().position();
     qtRun_.removed += was.removed - doc->characterCount();
+    stepEnd_ = QTextCursor(document());
+    stepEnd_.setPosition(qtRun_.end);
 }
 
 template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&& open) {
@@ -1008,14 +1072,22 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
         return false;
     }
     const int length = block.length() - 1;
-    const int wrap =
-        wrapAfter(block, next, doc->defaultFont(), doc->defaultTextOption(), viewport());
+    const auto [start, rowEnd] =
+        wrapsAround(block, next, doc->defaultFont(), doc->defaultTextOption(), viewport());
     // Neither piece may grow past what an edit would cut again: the cut
-    // would become part of the user's next undo step.
+    // would become part of the user's next undo step. The end moves on to
+    // where the line wraps, or back to the start of the last screen line
+    // if the block would grow long, or if the next would grow too long.
     const int joinedLength = length + next.length() - 1;
     const int limit = kGrowthLimit * maxBlockLength();
-    if (wrap == length || wrap <= 0 || std::min(wrap, joinedLength) > limit ||
-        joinedLength - wrap > limit) {
+    const auto fits = [&](int end) {
+        return end > 0 && std::min(end, joinedLength) <= limit && joinedLength - end <= limit;
+    };
+    int wrap = rowEnd > maxBlockLength() && start > 0 ? start : rowEnd;
+    if (!fits(wrap)) {
+        wrap = wrap == start ? rowEnd : start;
+    }
+    if (wrap == length || !fits(wrap)) {
         return false;
     }
     open();
@@ -1033,22 +1105,45 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
 }
 
 void TextBoxEdit::paintEvent(QPaintEvent* event) {
-    alignVisibleCuts();
+    alignVisibleCuts(false);
     QPlainTextEdit::paintEvent(event);
 }
 
 // Moves each cut on screen to where the whole line wraps, so that the line
-// shows as one wrapped paragraph. A cut moves only while there is no editing
-// history: a move joined to an undo step would change where Undo and Redo
-// leave the caret and which of the next keys join that step.
-void TextBoxEdit::alignVisibleCuts() {
+// shows as one wrapped paragraph, as in Qt's own editor.
+//
+// Moving a cut is an edit. Without an editing history it goes in unseen;
+// with one, it joins the last undo step, so that Undo takes the step and
+// the move back together and leaves the cuts where they were before the
+// step, in place for the text then. It can do so only when that step is
+// one whose end the text box knows and no step waits to be redone. A step
+// that the next key may still join, typing with the caret at its end, is
+// left alone until the caret leaves (`leaving`, or the caret elsewhere):
+// the move would end Qt's own run of keys, whose rules for joining them
+// only Qt knows.
+void TextBoxEdit::alignVisibleCuts(bool leaving) {
     QTextDocument* doc = document();
-    if (doc->isUndoAvailable() || doc->isRedoAvailable()) {
+    const bool history = doc->isUndoAvailable() || doc->isRedoAvailable();
+    if (history && !canJoinLastStep()) {
         return;
     }
-    const auto open = [doc] {
-        doc->setUndoRedoEnabled(false);
-        QTextCursor(doc).joinPreviousEditBlock();
+    if (history && !leaving && !textCursor().hasSelection() &&
+        samePlace(doc, textCursor().position(), stepEnd_.position()) &&
+        (qtRunIsLast() || pasteRevision_ == doc->revision() || ownEdit_ >= 0)) {
+        return;
+    }
+    QTextCursor step(doc);
+    bool joined = false;
+    const auto open = [&] {
+        if (!history) {
+            doc->setUndoRedoEnabled(false);
+            step.joinPreviousEditBlock();
+        } else if (!joined) {
+            joinLastStep(step);
+            joined = true;
+        } else {
+            step.joinPreviousEditBlock();
+        }
     };
     qreal top = contentOffset().y();
     QTextBlock block = firstVisibleBlock();
@@ -1057,13 +1152,60 @@ void TextBoxEdit::alignVisibleCuts() {
     while (block.isValid() && top <= viewport()->height() && moves < 8) {
         if (alignCut(block, open)) {
             ++moves;
-            doc->setUndoRedoEnabled(true);
+            if (!history) {
+                doc->setUndoRedoEnabled(true);
+            }
             continue;
         }
         top += blockBoundingRect(block).height();
         block = block.next();
     }
+    if (joined) {
+        // Redo of the step leaves the caret where the step's own edit did.
+        step.joinPreviousEditBlock();
+        endStepAt(doc, stepEnd_.position());
+        step.endEditBlock();
+        // The step is the text box's own now, whatever made it.
+        noteOwnStep(ownEdit_, stepEnd_.position());
+    }
     shaping_ = false;
+}
+
+bool TextBoxEdit::canJoinLastStep() const {
+    const QTextDocument* doc = document();
+    if (doc->isRedoAvailable() || !doc->isUndoAvailable() || stepEnd_.isNull()) {
+        return false;
+    }
+    return qtRunIsLast() || ownRevision_ == doc->revision() || pasteRevision_ == doc->revision() ||
+           blockRevision_ == doc->revision();
+}
+
+// Opens an edit block on `cursor` that joins the last undo step.
+void TextBoxEdit::joinLastStep(QTextCursor& cursor) {
+    if (qtRunIsLast()) {
+        // Taking the run back and doing it again moves the caret, which
+        // may have left the run: it goes back where it was.
+        const int anchor = textCursor().anchor();
+        const int position = textCursor().position();
+        const int x = textCursor().verticalMovementX();
+        redoQtRunInStep(cursor);
+        QTextCursor back(document());
+        back.setPosition(anchor);
+        back.setPosition(position, QTextCursor::KeepAnchor);
+        back.setVerticalMovementX(x);
+        setTextCursor(back);
+        // Qt's run goes on in the text box's own steps.
+        ownEdit_ = qtRun_.block ? static_cast<int>(Edit::Type) : qtRun_.edit;
+        qtRun_ = QtRun();
+        return;
+    }
+    if (pasteRevision_ == document()->revision()) {
+        // After a paste that ends in text, typing joins the paste's step.
+        ownEdit_ = static_cast<int>(Edit::Type);
+    } else if (ownRevision_ != document()->revision()) {
+        ownEdit_ = -1;
+    }
+    cursor.joinPreviousEditBlock();
 }
 
 void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
@@ -1076,7 +1218,13 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     if (isReadOnly() || commit.isEmpty() || !event->preeditString().isEmpty() ||
         event->replacementLength() != 0 || !event->attributes().isEmpty() ||
         (!(breaks && inPiece(cursor.block())) && !nearCut(cursor))) {
+        const int revision = document()->revision();
         QPlainTextEdit::inputMethodEvent(event);
+        // Qt's commit is an edit block; typing right after one that ends
+        // in text joins it.
+        if (document()->revision() != revision) {
+            noteQtBlock(!commit.isEmpty() && event->preeditString().isEmpty() && !breaks);
+        }
         return;
     }
     shaping_ = true;
@@ -1089,7 +1237,7 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     }
     cursor.endEditBlock();
     shaping_ = false;
-    ownEdit_ = -1;
+    noteOwnStep(-1, cursor.position());
     setTextCursor(cursor);
     event->accept();
 }
@@ -1227,6 +1375,7 @@ void TextBoxEdit::tidy() {
     }
     QTextCursor group(doc);
     shaping_ = true;
+    const int revision = doc->revision();
     // A change that Qt's own run of typing or deletions made is an undo
     // command that no edit block joins: the run goes into the step too.
     const bool run = qtRunIsLast();
@@ -1240,10 +1389,16 @@ void TextBoxEdit::tidy() {
     group.endEditBlock();
     if (run) {
         // The run goes on in the text box's own steps.
-        ownEdit_ = qtRun_.edit;
-        ownSteps_ = doc->availableUndoSteps();
-        ownEnd_ = textCursor().position();
+        noteOwnStep(qtRun_.block ? static_cast<int>(Edit::Type) : qtRun_.edit,
+                    textCursor().position());
         qtRun_ = QtRun();
+    } else if (pasteRevision_ == revision) {
+        // Typing after the paste joins the step, now the text box's own.
+        noteOwnStep(static_cast<int>(Edit::Type), stepEnd_.position());
+    } else if (ownRevision_ == revision) {
+        noteOwnStep(ownEdit_, ownEnd_);
+    } else if (blockRevision_ == revision) {
+        blockRevision_ = doc->revision();
     }
     shaping_ = false;
 }

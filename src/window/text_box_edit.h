@@ -2,10 +2,10 @@
 
 #include <QPlainTextEdit>
 #include <QString>
+#include <QTextCursor>
 
 class QMimeData;
 class QTextBlock;
-class QTextCursor;
 class QTextDocument;
 
 namespace rt {
@@ -75,7 +75,7 @@ private:
     bool wordMoved(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);
     Q_INVOKABLE void tidy();
-    void alignVisibleCuts();
+    void alignVisibleCuts(bool leaving);
     template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
 
     // True while the text box itself reshapes or fills the document, whose
@@ -98,12 +98,19 @@ private:
         bool block = false;
     };
     QtRun qtRun_;
-    // The document's revision and the caret after a paste that ended in
-    // text, which typing right after it joins.
+    // The document's revision and the caret after a paste or an input
+    // method's commit that ended in text, which typing right after it joins.
     int pasteRevision_ = -1;
     int pasteEnd_ = -1;
+    // The document's revision after an edit block of Qt's own that nothing
+    // typed joins.
+    int blockRevision_ = -1;
     void noteQtRun(const QtRun& was, const QString& typed);
     void notePasteEnd(const QString& text);
+    void noteOwnStep(int edit, int end);
+    void noteQtBlock(bool endsInText);
+    bool canJoinLastStep() const;
+    void joinLastStep(QTextCursor& cursor);
     bool qtRunIsLast() const;
     void redoQtRunInStep(QTextCursor& cursor);
     // The undo steps after the text box's own last edit of a piece, which
@@ -111,6 +118,10 @@ private:
     int ownEdit_ = -1;
     int ownSteps_ = -1;
     int ownEnd_ = -1;
+    // The document's revision after the text box's own last edit block.
+    int ownRevision_ = -1;
+    // Where Redo of the last undo step leaves the caret.
+    QTextCursor stepEnd_;
 };
 
 } // namespace rt
