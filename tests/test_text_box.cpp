@@ -432,6 +432,10 @@ private slots:
              "BS BS BS BS BS BS BS BS undo"},
             {"typing a long run", "ascii", ">30 t:x\\*100 undo"},
             {"typing a long run over a selection", "ascii", "dbl:19 t:y\\*40 undo"},
+            // Keys that go by rows, after edits moved cuts off Qt's wraps.
+            {"shift-down after a break over a selection", "long then short", "dbl:168 Ret sDown"},
+            {"up after a commit that cut one grapheme", "grapheme", "sDown ime:y\\*40 Up"},
+            {"up and down after typing and a click", "ascii", ">30 t:x\\*30 click:100 Up Up Down"},
             {"typing a long run after a paste", "long then short",
              ">40 clip:abc paste t:y\\*80 undo"},
         };

@@ -823,7 +823,15 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (std::any_of(rowKeys.begin(), rowKeys.end(),
                     [event](auto key) { return event->matches(key); })) {
         alignVisibleCuts(true);
+        if (xStale_) {
+            // The caret keeps the place on screen it had when it got there,
+            // in rows that have moved since; Qt takes it afresh.
+            QTextCursor caret = textCursor();
+            caret.setVerticalMovementX(-1);
+            setTextCursor(caret);
+        }
     }
+    xStale_ = false;
     const int before = textCursor().position();
     if (wordMoved(event)) {
         return;
@@ -1145,6 +1153,17 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
             step.joinPreviousEditBlock();
         }
     };
+    // Where the caret stands on screen, if it was taken from the rows as
+    // they are now rather than kept from a move up or down.
+    const QTextCursor caret = textCursor();
+    const QTextBlock caretBlock = caret.block();
+    const QTextLine caretLine =
+        caretBlock.layout()->lineForTextPosition(caret.position() - caretBlock.position());
+    const bool freshX =
+        caret.verticalMovementX() == -1 ||
+        (caretLine.isValid() &&
+         caret.verticalMovementX() ==
+             static_cast<int>(caretLine.cursorToX(caret.position() - caretBlock.position())));
     qreal top = contentOffset().y();
     QTextBlock block = firstVisibleBlock();
     int moves = 0;
@@ -1159,6 +1178,9 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
         }
         top += blockBoundingRect(block).height();
         block = block.next();
+    }
+    if (moves > 0 && freshX) {
+        xStale_ = true;
     }
     if (joined) {
         // Redo of the step leaves the caret where the step's own edit did.

@@ -120,6 +120,9 @@ private:
     int ownEnd_ = -1;
     // The document's revision after the text box's own last edit block.
     int ownRevision_ = -1;
+    // True when cuts moved under a caret whose place on screen came from
+    // the rows before the move.
+    bool xStale_ = false;
     // Where Redo of the last undo step leaves the caret.
     QTextCursor stepEnd_;
 };
