@@ -20,6 +20,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextBoundaryFinder>
 
 #include <functional>
 #include <memory>
@@ -124,9 +125,23 @@ struct Side {
     QString text() const {
         return box ? box->text() : edit->toPlainText().replace(u'\n', u"\r\n"_s);
     }
+    // The point of the caret at text position t, or at the start of the
+    // grapheme that t falls inside: a pointer points between graphemes.
     QPoint pointAt(int t) const {
+        const QString plain = text().replace(u"\r\n"_s, u"\n"_s);
+        t = std::clamp(t, 0, static_cast<int>(plain.size()));
+        QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, plain);
+        graphemes.setPosition(t);
+        if (!graphemes.isAtBoundary()) {
+            t = static_cast<int>(graphemes.toPreviousBoundary());
+        }
         QTextCursor c(edit->document());
         c.setPosition(std::clamp(docPos(t), 0, edit->document()->characterCount() - 1));
+        // Where a line is cut, Qt's editor shows the place at the start of
+        // the next screen line, as the start of the next piece.
+        if (box && c.atBlockEnd() && rt::continuesLine(c.block().next())) {
+            c.setPosition(c.position() + 1);
+        }
         const QRect r = edit->cursorRect(c);
         return {r.left() + 1, r.center().y()};
     }

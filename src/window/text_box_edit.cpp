@@ -1082,10 +1082,10 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
     const int length = block.length() - 1;
     const auto [start, rowEnd] =
         wrapsAround(block, next, doc->defaultFont(), doc->defaultTextOption(), viewport());
-    // Neither piece may grow past what an edit would cut again: the cut
-    // would become part of the user's next undo step. The end moves on to
-    // where the line wraps, or back to the start of the last screen line
-    // if the block would grow long, or if the next would grow too long.
+    // Neither piece may grow past what an edit would cut again. The end
+    // moves on to where the line wraps, or back to the start of the last
+    // screen line if the block would grow long, or if the next would grow
+    // too long.
     const int joinedLength = length + next.length() - 1;
     const int limit = kGrowthLimit * maxBlockLength();
     const auto fits = [&](int end) {
