@@ -447,6 +447,10 @@ private slots:
              "BS BS BS BS BS BS BS BS undo"},
             {"typing a long run", "ascii", ">30 t:x\\*100 undo"},
             {"typing a long run over a selection", "ascii", "dbl:19 t:y\\*40 undo"},
+            // A triple click where the double click selected just a piece.
+            {"triple click over a word that fills a piece", "ascii",
+             "Ret cDel drop:247:\\n\\n t:abc drop:129:\\s ime:y\\*40 click:22 Ret "
+             "drop:205:y\\*40 R t:\\s drop:228:y\\*40 tpl:150"},
             // Keys that go by rows, after edits moved cuts off Qt's wraps.
             {"shift-down after a break over a selection", "long then short", "dbl:168 Ret sDown"},
             {"up after a commit that cut one grapheme", "grapheme", "sDown ime:y\\*40 Up"},

@@ -1311,6 +1311,12 @@ bool TextBoxEdit::wordMoved(QKeyEvent* event) {
 
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
     QPlainTextEdit::mouseDoubleClickEvent(event);
+    // Qt's own editor takes a press near here, before its timer runs out,
+    // for a triple click; so does the text box, by a timer of its own.
+    if (event->button() == Qt::LeftButton) {
+        tripleClickTimer_.start(QApplication::doubleClickInterval(), this);
+        tripleClickPoint_ = event->position();
+    }
     QTextCursor cursor = textCursor();
     if (event->button() == Qt::LeftButton && inPiece(cursor.block())) {
         // The word under the pointer in the whole line.
@@ -1326,23 +1332,30 @@ void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
-    // Qt's own editor tells a triple click by its own timer and point; the
-    // text box goes by what it did. A triple click selects the block of the
-    // caret, from its start to the start of the next; no other press leaves
-    // that selection where the caret was before it, except a shifted press
-    // at the very place the selection now ends.
+    // Qt's own editor tells a triple click by its timer and point, which the
+    // text box keeps too, and by what Qt did: a triple click selects the
+    // block of the caret, from its start to the start of the next; no other
+    // press leaves that selection where the caret was before it, except a
+    // shifted press at the very place the selection now ends. Where the
+    // double click already selected just that block, only the timer tells.
     const QTextCursor before = textCursor();
+    const bool timed = tripleClickTimer_.isActive() && event->button() == Qt::LeftButton &&
+                       event->modifiers() != Qt::ShiftModifier &&
+                       (event->position() - tripleClickPoint_).toPoint().manhattanLength() <
+                           QApplication::startDragDistance();
+    tripleClickTimer_.stop();
     QPlainTextEdit::mousePressEvent(event);
     QTextCursor cursor = textCursor();
     const QTextBlock pressed = before.block();
     const int blockEnd = pressed.next().isValid() ? pressed.next().position()
                                                   : pressed.position() + pressed.length() - 1;
     const bool tripleClick =
-        event->button() == Qt::LeftButton && cursor.hasSelection() &&
-        (cursor.anchor() != before.anchor() || cursor.position() != before.position()) &&
-        cursor.anchor() == pressed.position() && cursor.position() == blockEnd &&
-        !(event->modifiers().testFlag(Qt::ShiftModifier) &&
-          cursorForPosition(event->position().toPoint()).position() == cursor.position());
+        (timed && cursor.hasSelection()) ||
+        (event->button() == Qt::LeftButton && cursor.hasSelection() &&
+         (cursor.anchor() != before.anchor() || cursor.position() != before.position()) &&
+         cursor.anchor() == pressed.position() && cursor.position() == blockEnd &&
+         !(event->modifiers().testFlag(Qt::ShiftModifier) &&
+           cursorForPosition(event->position().toPoint()).position() == cursor.position()));
     if (!tripleClick) {
         return;
     }
@@ -1361,6 +1374,14 @@ void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
         cursor.setPosition(end, QTextCursor::KeepAnchor);
         setTextCursor(cursor);
     }
+}
+
+void TextBoxEdit::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == tripleClickTimer_.timerId()) {
+        tripleClickTimer_.stop();
+        return;
+    }
+    QPlainTextEdit::timerEvent(event);
 }
 
 void TextBoxEdit::tidyLater(int from, int removed, int added) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QBasicTimer>
 #include <QPlainTextEdit>
+#include <QPointF>
 #include <QString>
 #include <QTextCursor>
 
@@ -68,6 +70,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     QTextDocument* newDocument();
@@ -120,6 +123,9 @@ private:
     int ownEnd_ = -1;
     // The document's revision after the text box's own last edit block.
     int ownRevision_ = -1;
+    // Runs from a double click for as long as a press makes it a triple.
+    QBasicTimer tripleClickTimer_;
+    QPointF tripleClickPoint_;
     // True when cuts moved under a caret whose place on screen came from
     // the rows before the move.
     bool xStale_ = false;
