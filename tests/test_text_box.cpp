@@ -457,6 +457,26 @@ private slots:
             {"up and down after typing and a click", "ascii", ">30 t:x\\*30 click:100 Up Up Down"},
             {"typing a long run after a paste", "long then short",
              ">40 clip:abc paste t:y\\*80 undo"},
+            // A key at a cut joins no run of Qt's that ended elsewhere; typing
+            // joins no paste that ended in a line break, nor the deletion of
+            // a selection; at the start of the next line it joins no run.
+            {"BackSpace at a cut after a run elsewhere", "long then short", ">3 BS click:75 BS"},
+            {"typing after a paste that ends in a break, the caret back", "ascii",
+             ">30 clip:ab\\n paste R L t:k undo"},
+            {"typing after deleting a selection that made a line too long", "long then short",
+             "t:y\\*92 >3 sR BS t:k undo"},
+            {"typing at the start of the next line after a long run", "long then short",
+             ">3 t:y\\*93 R t:z undo"},
+            // Typing that comes back to the end of its run after the cuts
+            // moved joins it, as in Qt's editor.
+            {"typing after the caret left a run and came back", "ascii",
+             ">30 t:xxxxx R L t:y undo"},
+            // Keys that go by rows right after an edit of Qt's own, and where
+            // a screen line is longer than a block.
+            {"down right after typing", "ascii", ">30 t:xxxxx Down"},
+            {"down after cutting a selection", "ascii", ">30 sR sR sR cut Down"},
+            {"down where a screen line takes more than a block", "empty",
+             "t:m\\*166 click:80 t:m\\*28 Down"},
         };
         for (const auto& [name, text, script] : rows) {
             QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(script);
