@@ -447,6 +447,14 @@ private slots:
              "BS BS BS BS BS BS BS BS undo"},
             {"typing a long run", "ascii", ">30 t:x\\*100 undo"},
             {"typing a long run over a selection", "ascii", "dbl:19 t:y\\*40 undo"},
+            // Typing after an input method's commit joins its step; so does
+            // a Delete right after a BackSpace where the text was cut when
+            // it went in; typing after a paste that ends in a long line.
+            {"typing after a commit over a selection", "ascii", "scR ime:あ t:x undo"},
+            {"typing after a commit, making a piece too long", "emoji",
+             "click:45 t:👍🏽 ime:abc t:\\s undo"},
+            {"BackSpace then Delete where the text was cut", "ascii", ">24 BS Del undo"},
+            {"typing after pasting a long line", "ascii", "scEnd copy cHome paste t:y\\*40 undo"},
             // A triple click where the double click selected just a piece.
             {"triple click over a word that fills a piece", "ascii",
              "Ret cDel drop:247:\\n\\n t:abc drop:129:\\s ime:y\\*40 click:22 Ret "

@@ -167,14 +167,24 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
         if (lineEnd - lineStart > TextBoxEdit::maxBlockLength()) {
             insertRun(lineStart);
             const QStringView line(data + lineStart, lineEnd - lineStart);
-            qsizetype pieceStart = 0;
-            for (const qsizetype cut : cutsFor(line)) {
-                cursor.insertText(view(line.data() + pieceStart, cut - pieceStart), plain);
-                cursor.insertBlock(continuationBlockFormat(), continuationBreakFormat());
-                pieceStart = cut;
-                pace(cursor);
+            // The line goes in whole and is cut afterwards: Qt joins the
+            // removals of a run of BackSpace or Delete into one undo step
+            // only over characters that went in together, as they do in
+            // Qt's own editor. The last line of the text keeps its last
+            // piece for the end, since Qt joins typing to a paste only if
+            // the paste ended by putting text in.
+            const std::vector<qsizetype> cuts = cutsFor(line);
+            const qsizetype whole = breakLength > 0 ? line.size() : cuts.back();
+            const int start = cursor.position();
+            cursor.insertText(view(line.data(), whole), plain);
+            QTextCursor cut(cursor.document());
+            for (auto i = cuts.size(); i-- > 0;) {
+                cut.setPosition(start + static_cast<int>(cuts[i]));
+                cut.insertBlock(continuationBlockFormat(), continuationBreakFormat());
             }
-            cursor.insertText(view(line.data() + pieceStart, line.size() - pieceStart), plain);
+            if (whole < line.size()) {
+                cursor.insertText(view(line.data() + whole, line.size() - whole), plain);
+            }
             if (breakLength > 0) {
                 cursor.insertBlock(QTextBlockFormat(), plain);
             }
@@ -945,12 +955,17 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const bool absorb = single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) &&
                         static_cast<int>(edit) == qtRun_.edit && qtRunIsLast() &&
                         qtRun_.end == cursor.position();
+    // Typing right after a paste or a commit that ended in text joins its
+    // step, an edit block.
+    const bool afterPaste = edit == Edit::Type && single && !inARow && !absorb &&
+                            pasteRevision_ == doc->revision() &&
+                            samePlace(doc, pasteEnd_, cursor.position()) && !doc->isRedoAvailable();
     // The edit, the joining and the cutting of pieces make one undo step,
     // as the edit alone would in a text without cuts.
     shaping_ = true;
     if (absorb) {
         redoQtRunInStep(cursor);
-    } else if (inARow) {
+    } else if (inARow || afterPaste) {
         cursor.joinPreviousEditBlock();
     } else {
         cursor.beginEditBlock();
@@ -1254,13 +1269,18 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     cursor.removeSelectedText();
     const int from = cursor.position();
     insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
-    if (reshape(document(), from, cursor.position(), [] { return true; })) {
+    const bool reshaped = reshape(document(), from, cursor.position(), [] { return true; });
+    if (reshaped) {
         endStepAt(document(), cursor.position());
     }
     cursor.endEditBlock();
     shaping_ = false;
-    noteOwnStep(-1, cursor.position());
+    // Typing right after a commit that ends in text joins its step, as
+    // after a paste.
+    noteOwnStep(reshaped && !isLineBreak(commit.back()) ? static_cast<int>(Edit::Type) : -1,
+                cursor.position());
     setTextCursor(cursor);
+    notePasteEnd(commit);
     event->accept();
 }
 
