@@ -485,6 +485,11 @@ private slots:
             {"down after cutting a selection", "ascii", ">30 sR sR sR cut Down"},
             {"down where a screen line takes more than a block", "empty",
              "t:m\\*166 click:80 t:m\\*28 Down"},
+            // A BackSpace at a cut right after a paste is a step of its own;
+            // typing after a commit joins it only where the caret still is.
+            {"BackSpace at a cut right after a paste", "ascii", "clip:y\\*48 paste BS undo"},
+            {"typing after a commit and a caret move", "emoji",
+             "click:45 t:👍🏽 ime:abc L t:\\s undo"},
         };
         for (const auto& [name, text, script] : rows) {
             QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(script);
