@@ -791,6 +791,9 @@ void TextBoxEdit::notePasteEnd(const QString& text) {
     stepEnd_.clearSelection();
 }
 
+// A key's edit block of Qt's own. A paste by its key comes here too, after
+// insertFromMimeData() noted it; the paste's end stays noted, for typing
+// after it joins the paste's step.
 void TextBoxEdit::noteQtBlock(bool endsInText) {
     if (endsInText) {
         pasteRevision_ = document()->revision();
