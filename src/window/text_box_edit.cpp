@@ -568,6 +568,50 @@ int wordTarget(const QTextCursor& cursor, QTextCursor::MoveOperation op) {
         .second;
 }
 
+bool isRemoval(int edit) {
+    return edit == static_cast<int>(Edit::DeleteBack) ||
+           edit == static_cast<int>(Edit::DeleteForward);
+}
+
+// Whether a BackSpace (`back`) or a Delete at the caret takes a line break,
+// not a cut.
+bool takesLineBreak(const QTextCursor& caret, bool back) {
+    const QTextBlock block = caret.block();
+    return back ? caret.atBlockStart() && block.previous().isValid() && !continuesLine(block)
+                : caret.atBlockEnd() && block.next().isValid() && !continuesLine(block.next());
+}
+
+// Whether what a BackSpace (`back`) or a Delete at the caret takes lies
+// next to `place`, where the removals of an undo step took their text. Qt
+// joins such removals into one step, wherever the caret went in between:
+// it joins by where the text lay, not by where the caret is.
+bool removalTouches(const QTextCursor& caret, bool back, int place) {
+    const QTextDocument* doc = caret.document();
+    int start = caret.position();
+    int end = start;
+    if (back) {
+        // BackSpace takes one code point; at a cut, the one before it.
+        if (caret.atBlockStart() && continuesLine(caret.block())) {
+            end = start - 1;
+        }
+        start = end - 1;
+        if (start > 0 && doc->characterAt(start).isLowSurrogate() &&
+            doc->characterAt(start - 1).isHighSurrogate()) {
+            --start;
+        }
+        if (start < 0) {
+            return false;
+        }
+    } else {
+        // Delete takes a grapheme, of the whole line where it is cut.
+        end = wordTarget(caret, QTextCursor::NextCharacter);
+        if (end == start) {
+            return false;
+        }
+    }
+    return samePlace(doc, start, place) || samePlace(doc, end, place);
+}
+
 int pieceLength_ = TextBoxEdit::kPieceLength;
 
 } // namespace
@@ -862,7 +906,9 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
                     document()->availableUndoSteps(),
                     {},
                     document()->characterCount(),
-                    replacing};
+                    replacing,
+                    !replacing && isRemoval(static_cast<int>(edit)) &&
+                        takesLineBreak(textCursor(), edit == Edit::DeleteBack)};
     QPlainTextEdit::keyPressEvent(event);
     if (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward) {
         noteQtRun(was, edit == Edit::Type ? event->text() : QString());
@@ -934,11 +980,23 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     QTextDocument* doc = document();
     const bool single = !cursor.hasSelection() && (edit == Edit::Type || edit == Edit::DeleteBack ||
                                                    edit == Edit::DeleteForward);
-    // Qt joins a character typed or deleted right after its like to the
-    // same undo step; after one of ours, so do we.
-    const bool inARow = single && static_cast<int>(edit) == ownEdit_ &&
-                        ownSteps_ == doc->availableUndoSteps() &&
-                        samePlace(doc, ownEnd_, cursor.position()) && !doc->isRedoAvailable();
+    // A BackSpace or Delete that takes a line break is an undo step of its
+    // own in Qt's editor; others join the removals they are next to.
+    const bool back = edit == Edit::DeleteBack;
+    const bool lineBreak = single && isRemoval(static_cast<int>(edit)) &&
+                           takesLineBreak(cursor, back);
+    const auto nextTo = [&](int place) {
+        return single && isRemoval(static_cast<int>(edit)) && !lineBreak &&
+               removalTouches(cursor, back, place);
+    };
+    // Qt joins a character typed right after its like, or deleted next to
+    // what the last removals took, to the same undo step; after one of
+    // ours, so do we.
+    const bool inARow =
+        single && ownSteps_ == doc->availableUndoSteps() && !doc->isRedoAvailable() &&
+        ((edit == Edit::Type && ownEdit_ == static_cast<int>(Edit::Type) &&
+          samePlace(doc, ownEnd_, cursor.position())) ||
+         (isRemoval(ownEdit_) && nextTo(ownEnd_)));
     // A key that moves the caret ends no run: Qt joins a key to the run
     // wherever the caret went in between, if it came back to the run's end.
     if (edit == Edit::None) {
@@ -955,9 +1013,11 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const bool crossesCut =
         (edit == Edit::DeleteBack && joining.isValid() && continuesLine(block)) ||
         (edit == Edit::DeleteForward && continuesLine(joining));
-    const bool absorb = single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) &&
-                        static_cast<int>(edit) == qtRun_.edit && qtRunIsLast() &&
-                        qtRun_.end == cursor.position();
+    const bool absorb =
+        single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) && qtRunIsLast() &&
+        ((edit == Edit::Type && qtRun_.edit == static_cast<int>(Edit::Type) &&
+          qtRun_.end == cursor.position()) ||
+         (isRemoval(qtRun_.edit) && !qtRun_.lineBreak && nextTo(qtRun_.end)));
     // Typing right after a paste or a commit that ended in text joins its
     // step, an edit block.
     const bool afterPaste = edit == Edit::Type && single && !inARow && !absorb &&
@@ -967,7 +1027,10 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // as the edit alone would in a text without cuts.
     shaping_ = true;
     if (absorb) {
+        // The run is done again where it was; the key acts at the caret.
+        const int at = cursor.position();
         redoQtRunInStep(cursor);
+        cursor.setPosition(at);
     } else if (inARow || afterPaste) {
         cursor.joinPreviousEditBlock();
     } else {
@@ -1022,7 +1085,8 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     shaping_ = false;
     // Typing that replaced a selection ends in an insertion, which Qt's own
     // typing after it joins; so does the text box's.
-    noteOwnStep(single || edit == Edit::Type ? static_cast<int>(edit) : -1, cursor.position());
+    noteOwnStep((single && !lineBreak) || edit == Edit::Type ? static_cast<int>(edit) : -1,
+                cursor.position());
     setTextCursor(cursor);
     event->accept();
     return true;
@@ -1031,6 +1095,38 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
 bool TextBoxEdit::qtRunIsLast() const {
     return qtRun_.edit >= 0 && qtRun_.revision == document()->revision() &&
            !document()->isRedoAvailable();
+}
+
+// The edit that a key may join to Qt's run once the run is the text box's
+// own step, or -1 for none.
+int TextBoxEdit::qtRunGoesOnAs() const {
+    if (qtRun_.lineBreak) {
+        return -1;
+    }
+    return qtRun_.block ? static_cast<int>(Edit::Type) : qtRun_.edit;
+}
+
+// Whether a BackSpace or a Delete at the caret would join the removals of
+// the last undo step.
+bool TextBoxEdit::removalMayJoin() const {
+    int place = -1;
+    if (qtRunIsLast() && isRemoval(qtRun_.edit) && !qtRun_.lineBreak) {
+        place = qtRun_.end;
+    } else if (isRemoval(ownEdit_) && ownRevision_ == document()->revision()) {
+        place = ownEnd_;
+    } else {
+        return false;
+    }
+    const QTextCursor caret = textCursor();
+    if (caret.hasSelection()) {
+        return false;
+    }
+    for (const bool back : {true, false}) {
+        if (!takesLineBreak(caret, back) && removalTouches(caret, back, place)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Opens an edit block on `cursor` that holds Qt's last run: takes the run
@@ -1070,8 +1166,12 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
     if (qtRun_.edit == was.edit && qtRun_.revision == was.revision && qtRun_.end == was.end &&
         qtRun_.steps == steps) {
         qtRun_.typed += typed;
+    } else if (isRemoval(qtRun_.edit) && isRemoval(was.edit) && qtRun_.revision == was.revision &&
+               qtRun_.steps == steps) {
+        // A removal next to the run's, which Qt joined to it: the run
+        // still takes one stretch of the text, starting at the caret.
     } else if (steps == was.steps + 1) {
-        qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, was.block};
+        qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, was.block, was.lineBreak};
     } else if (steps == was.steps && was.edit == static_cast<int>(Edit::Type) &&
                pasteRevision_ == was.revision && samePlace(doc, pasteEnd_, was.end)) {
         qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, true};
@@ -1154,8 +1254,9 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
         return;
     }
     if (history && !leaving && !textCursor().hasSelection() &&
-        samePlace(doc, textCursor().position(), stepEnd_.position()) &&
-        (qtRunIsLast() || pasteRevision_ == doc->revision() || ownEdit_ >= 0)) {
+        ((samePlace(doc, textCursor().position(), stepEnd_.position()) &&
+          (qtRunIsLast() || pasteRevision_ == doc->revision() || ownEdit_ >= 0)) ||
+         removalMayJoin())) {
         return;
     }
     QTextCursor step(doc);
@@ -1235,7 +1336,7 @@ void TextBoxEdit::joinLastStep(QTextCursor& cursor) {
         back.setVerticalMovementX(x);
         setTextCursor(back);
         // Qt's run goes on in the text box's own steps.
-        ownEdit_ = qtRun_.block ? static_cast<int>(Edit::Type) : qtRun_.edit;
+        ownEdit_ = qtRunGoesOnAs();
         qtRun_ = QtRun();
         return;
     }
@@ -1455,8 +1556,7 @@ void TextBoxEdit::tidy() {
     group.endEditBlock();
     if (run) {
         // The run goes on in the text box's own steps.
-        noteOwnStep(qtRun_.block ? static_cast<int>(Edit::Type) : qtRun_.edit,
-                    textCursor().position());
+        noteOwnStep(qtRunGoesOnAs(), textCursor().position());
         qtRun_ = QtRun();
     } else if (pasteRevision_ == revision) {
         // Typing after the paste joins the step, now the text box's own.

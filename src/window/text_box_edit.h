@@ -99,6 +99,9 @@ private:
         int removed = 0;
         // Typing that began over a selection, which Qt makes an edit block.
         bool block = false;
+        // A BackSpace or Delete that took a line break, which Qt joins to
+        // no other key.
+        bool lineBreak = false;
     };
     QtRun qtRun_;
     // The document's revision and the caret after a paste or an input
@@ -115,6 +118,8 @@ private:
     bool canJoinLastStep() const;
     void joinLastStep(QTextCursor& cursor);
     bool qtRunIsLast() const;
+    int qtRunGoesOnAs() const;
+    bool removalMayJoin() const;
     void redoQtRunInStep(QTextCursor& cursor);
     // The undo steps after the text box's own last edit of a piece, which
     // the next in a row joins.
