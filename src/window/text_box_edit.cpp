@@ -612,6 +612,24 @@ bool removalTouches(const QTextCursor& caret, bool back, int place) {
     return samePlace(doc, start, place) || samePlace(doc, end, place);
 }
 
+// Qt's editor puts a caret aimed right of where a screen line ends before
+// the line's last character, unless the line ends its paragraph: it takes
+// the character between two screen lines for a space. Where a line is cut,
+// the last screen line of a piece ends no paragraph. `x` is where the caret
+// was aimed, as the block's layout counts.
+int besideCut(const QTextDocument* doc, int position, qreal x) {
+    const QTextBlock block = doc->findBlock(position);
+    const int end = block.length() - 1;
+    if (position != block.position() + end || !continuesLine(block.next())) {
+        return position;
+    }
+    const QTextLine line = block.layout()->lineForTextPosition(end);
+    if (!line.isValid() || line.textStart() >= end || x <= line.cursorToX(end)) {
+        return position;
+    }
+    return position - 1;
+}
+
 int pieceLength_ = TextBoxEdit::kPieceLength;
 
 } // namespace
@@ -745,6 +763,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (text.isEmpty()) {
         return;
     }
+    alignVisibleCuts(true);
     QTextCursor cursor = textCursor();
     QTextDocument* doc = document();
     // Away from long lines, and making none, Qt's own paste does it, with
@@ -861,6 +880,12 @@ void TextBoxEdit::noteOwnStep(int edit, int end) {
 
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     tidy();
+    // Cuts on screen that wait for the last undo step to end go into it
+    // now: a key that starts another step leaves it for good, and Undo and
+    // Redo would otherwise bring back a text whose cuts no step can move.
+    if (!isReadOnly() && startsStep(event)) {
+        alignVisibleCuts(true);
+    }
     // Text typed at the start of an empty block would take the format of
     // the break in front of it, and must not take a continuation's mark.
     if (textCursor().charFormat().hasProperty(kContinuation)) {
@@ -869,6 +894,11 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (!isReadOnly() && editKeyPressed(event)) {
         return;
     }
+    constexpr std::array verticalKeys{
+        QKeySequence::MoveToPreviousLine, QKeySequence::MoveToNextLine,
+        QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
+        QKeySequence::SelectPreviousLine, QKeySequence::SelectNextLine,
+        QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
     // Keys that go by the rows on screen need the cuts where Qt's own
     // editor wraps the line.
     constexpr std::array rowKeys{QKeySequence::MoveToPreviousLine, QKeySequence::MoveToNextLine,
@@ -910,6 +940,18 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
                     !replacing && isRemoval(static_cast<int>(edit)) &&
                         takesLineBreak(textCursor(), edit == Edit::DeleteBack)};
     QPlainTextEdit::keyPressEvent(event);
+    if (std::any_of(verticalKeys.begin(), verticalKeys.end(),
+                    [event](auto key) { return event->matches(key); })) {
+        QTextCursor caret = textCursor();
+        const int x = caret.verticalMovementX();
+        const int at = besideCut(document(), caret.position(), x);
+        if (at != caret.position()) {
+            caret.setPosition(at, caret.hasSelection() ? QTextCursor::KeepAnchor
+                                                       : QTextCursor::MoveAnchor);
+            caret.setVerticalMovementX(x);
+            setTextCursor(caret);
+        }
+    }
     if (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward) {
         noteQtRun(was, edit == Edit::Type ? event->text() : QString());
     } else if (document()->revision() != was.revision && !event->matches(QKeySequence::Undo) &&
@@ -1106,9 +1148,9 @@ int TextBoxEdit::qtRunGoesOnAs() const {
     return qtRun_.block ? static_cast<int>(Edit::Type) : qtRun_.edit;
 }
 
-// Whether a BackSpace or a Delete at the caret would join the removals of
-// the last undo step.
-bool TextBoxEdit::removalMayJoin() const {
+// Whether a BackSpace (`back`) or a Delete at the caret would join the
+// removals of the last undo step.
+bool TextBoxEdit::removalJoins(bool back) const {
     int place = -1;
     if (qtRunIsLast() && isRemoval(qtRun_.edit) && !qtRun_.lineBreak) {
         place = qtRun_.end;
@@ -1118,15 +1160,38 @@ bool TextBoxEdit::removalMayJoin() const {
         return false;
     }
     const QTextCursor caret = textCursor();
-    if (caret.hasSelection()) {
-        return false;
+    return !caret.hasSelection() && !takesLineBreak(caret, back) &&
+           removalTouches(caret, back, place);
+}
+
+// Whether a key edits the text in an undo step of its own rather than
+// joining the last one.
+bool TextBoxEdit::startsStep(QKeyEvent* event) const {
+    const Edit edit = editFor(event);
+    if (edit == Edit::None) {
+        return event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo) ||
+               (event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier) ||
+               event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Paste);
     }
-    for (const bool back : {true, false}) {
-        if (!takesLineBreak(caret, back) && removalTouches(caret, back, place)) {
-            return true;
-        }
+    const QTextCursor caret = textCursor();
+    if (caret.hasSelection() || overwriteMode()) {
+        return true;
     }
-    return false;
+    const QTextDocument* doc = document();
+    const int at = caret.position();
+    const int type = static_cast<int>(Edit::Type);
+    switch (edit) {
+    case Edit::Type:
+        return !((qtRunIsLast() && qtRun_.edit == type && samePlace(doc, qtRun_.end, at)) ||
+                 (ownEdit_ == type && ownRevision_ == doc->revision() &&
+                  samePlace(doc, ownEnd_, at)) ||
+                 (pasteRevision_ == doc->revision() && samePlace(doc, pasteEnd_, at)));
+    case Edit::DeleteBack:
+    case Edit::DeleteForward:
+        return !removalJoins(edit == Edit::DeleteBack);
+    default:
+        return true;
+    }
 }
 
 // Opens an edit block on `cursor` that holds Qt's last run: takes the run
@@ -1256,7 +1321,7 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
     if (history && !leaving && !textCursor().hasSelection() &&
         ((samePlace(doc, textCursor().position(), stepEnd_.position()) &&
           (qtRunIsLast() || pasteRevision_ == doc->revision() || ownEdit_ >= 0)) ||
-         removalMayJoin())) {
+         removalJoins(true) || removalJoins(false))) {
         return;
     }
     QTextCursor step(doc);
@@ -1272,17 +1337,7 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
             step.joinPreviousEditBlock();
         }
     };
-    // Where the caret stands on screen, if it was taken from the rows as
-    // they are now rather than kept from a move up or down.
-    const QTextCursor caret = textCursor();
-    const QTextBlock caretBlock = caret.block();
-    const QTextLine caretLine =
-        caretBlock.layout()->lineForTextPosition(caret.position() - caretBlock.position());
-    const bool freshX =
-        caret.verticalMovementX() == -1 ||
-        (caretLine.isValid() &&
-         caret.verticalMovementX() ==
-             static_cast<int>(caretLine.cursorToX(caret.position() - caretBlock.position())));
+    const bool freshX = caretXIsFresh();
     qreal top = contentOffset().y();
     QTextBlock block = firstVisibleBlock();
     int moves = 0;
@@ -1310,6 +1365,17 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
         noteOwnStep(ownEdit_, stepEnd_.position());
     }
     shaping_ = false;
+}
+
+// Whether the caret's place on screen, which Up and Down keep, was taken
+// from the rows as they are now rather than kept from a move up or down.
+bool TextBoxEdit::caretXIsFresh() const {
+    const QTextCursor caret = textCursor();
+    const QTextBlock block = caret.block();
+    const QTextLine line = block.layout()->lineForTextPosition(caret.position() - block.position());
+    return caret.verticalMovementX() == -1 ||
+           (line.isValid() && caret.verticalMovementX() ==
+                                  static_cast<int>(line.cursorToX(caret.position() - block.position())));
 }
 
 bool TextBoxEdit::canJoinLastStep() const {
@@ -1351,6 +1417,9 @@ void TextBoxEdit::joinLastStep(QTextCursor& cursor) {
 
 void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     tidy();
+    if (!isReadOnly() && !event->commitString().isEmpty()) {
+        alignVisibleCuts(true);
+    }
     // A commit alone, with a line break or reaching a cut, goes in as Qt
     // would put it, but with blocks that take no piece's mark.
     QTextCursor cursor = textCursor();
@@ -1543,6 +1612,8 @@ void TextBoxEdit::tidy() {
     QTextCursor group(doc);
     shaping_ = true;
     const int revision = doc->revision();
+    // Joining or cutting pieces under the caret moves it on screen.
+    xStale_ = xStale_ || caretXIsFresh();
     // A change that Qt's own run of typing or deletions made is an undo
     // command that no edit block joins: the run goes into the step too.
     const bool run = qtRunIsLast();

@@ -116,10 +116,12 @@ private:
     void noteOwnStep(int edit, int end);
     void noteQtBlock(bool endsInText);
     bool canJoinLastStep() const;
+    bool caretXIsFresh() const;
     void joinLastStep(QTextCursor& cursor);
     bool qtRunIsLast() const;
     int qtRunGoesOnAs() const;
-    bool removalMayJoin() const;
+    bool removalJoins(bool back) const;
+    bool startsStep(QKeyEvent* event) const;
     void redoQtRunInStep(QTextCursor& cursor);
     // The undo steps after the text box's own last edit of a piece, which
     // the next in a row joins.
