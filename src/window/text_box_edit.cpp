@@ -627,7 +627,8 @@ int besideCut(const QTextDocument* doc, int position, qreal x) {
     if (!line.isValid() || line.textStart() >= end || x <= line.cursorToX(end)) {
         return position;
     }
-    return position - 1;
+    // One code unit back, where the caret can stand: before the grapheme.
+    return block.position() + block.layout()->previousCursorPosition(end);
 }
 
 int pieceLength_ = TextBoxEdit::kPieceLength;
