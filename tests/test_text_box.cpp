@@ -497,6 +497,14 @@ private slots:
              ">267 BS BS undo"},
             {"Delete over a line break before a short line", "long then short",
              ">266 Del Del undo"},
+            // Found by planting faults: a BackSpace at a cut takes no line
+            // break and joins the run before it, also a run the caret left
+            // and came back to; next to a Delete run it takes the character
+            // before the caret.
+            {"BackSpace into a cut after a BackSpace", "ascii", ">61 BS BS undo"},
+            {"BackSpace at a cut after a run the caret left and rejoined", "ascii",
+             ">62 BS R BS BS BS undo"},
+            {"BackSpace at a cut next to a Delete run", "ascii", ">58 Del R BS"},
             // A caret aimed right of a piece's last screen line stands before
             // its last character, as right of any wrapped screen line; cuts
             // moved under the caret give Up and Down its place afresh; Undo
@@ -505,6 +513,8 @@ private slots:
              "click:114 t:\\n drop:143:\\s scHome cR Down"},
             {"page up to a screen line that a cut ends in an emoji", "ascii",
              "drop:94:y\\*40 drop:20:👍🏽 cR PgUp"},
+            {"shift-down to a screen line that a cut ends", "ascii",
+             "click:114 t:\\n drop:143:\\s cHome cR sDown"},
             {"down after a cut that joined pieces", "ascii",
              "drop:239:\\n drop:143:\\s scR cut Down"},
             {"down after undo and redo of typing", "ascii", ">30 t:xxxxx undo redo Down"},
