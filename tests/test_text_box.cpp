@@ -493,8 +493,7 @@ private slots:
             // by the caret, and a removed line break to nothing.
             {"BackSpace next to the last removals", "ascii", ">10 BS BS >1 BS undo"},
             {"Delete before the last removals", "ascii", ">10 Del Del L Del undo"},
-            {"BackSpace over a line break after a long line", "long then short",
-             ">267 BS BS undo"},
+            {"BackSpace over a line break after a long line", "long then short", ">267 BS BS undo"},
             {"Delete over a line break before a short line", "long then short",
              ">266 Del Del undo"},
             // Found by planting faults: a BackSpace at a cut takes no line

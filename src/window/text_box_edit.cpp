@@ -1026,8 +1026,8 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // A BackSpace or Delete that takes a line break is an undo step of its
     // own in Qt's editor; others join the removals they are next to.
     const bool back = edit == Edit::DeleteBack;
-    const bool lineBreak = single && isRemoval(static_cast<int>(edit)) &&
-                           takesLineBreak(cursor, back);
+    const bool lineBreak =
+        single && isRemoval(static_cast<int>(edit)) && takesLineBreak(cursor, back);
     const auto nextTo = [&](int place) {
         return single && isRemoval(static_cast<int>(edit)) && !lineBreak &&
                removalTouches(cursor, back, place);
@@ -1035,11 +1035,11 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // Qt joins a character typed right after its like, or deleted next to
     // what the last removals took, to the same undo step; after one of
     // ours, so do we.
-    const bool inARow =
-        single && ownSteps_ == doc->availableUndoSteps() && !doc->isRedoAvailable() &&
-        ((edit == Edit::Type && ownEdit_ == static_cast<int>(Edit::Type) &&
-          samePlace(doc, ownEnd_, cursor.position())) ||
-         (isRemoval(ownEdit_) && nextTo(ownEnd_)));
+    const bool inARow = single && ownSteps_ == doc->availableUndoSteps() &&
+                        !doc->isRedoAvailable() &&
+                        ((edit == Edit::Type && ownEdit_ == static_cast<int>(Edit::Type) &&
+                          samePlace(doc, ownEnd_, cursor.position())) ||
+                         (isRemoval(ownEdit_) && nextTo(ownEnd_)));
     // A key that moves the caret ends no run: Qt joins a key to the run
     // wherever the caret went in between, if it came back to the run's end.
     if (edit == Edit::None) {
@@ -1056,11 +1056,11 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const bool crossesCut =
         (edit == Edit::DeleteBack && joining.isValid() && continuesLine(block)) ||
         (edit == Edit::DeleteForward && continuesLine(joining));
-    const bool absorb =
-        single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) && qtRunIsLast() &&
-        ((edit == Edit::Type && qtRun_.edit == static_cast<int>(Edit::Type) &&
-          qtRun_.end == cursor.position()) ||
-         (isRemoval(qtRun_.edit) && !qtRun_.lineBreak && nextTo(qtRun_.end)));
+    const bool absorb = single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) &&
+                        qtRunIsLast() &&
+                        ((edit == Edit::Type && qtRun_.edit == static_cast<int>(Edit::Type) &&
+                          qtRun_.end == cursor.position()) ||
+                         (isRemoval(qtRun_.edit) && !qtRun_.lineBreak && nextTo(qtRun_.end)));
     // Typing right after a paste or a commit that ended in text joins its
     // step, an edit block.
     const bool afterPaste = edit == Edit::Type && single && !inARow && !absorb &&
@@ -1183,10 +1183,10 @@ bool TextBoxEdit::startsStep(QKeyEvent* event) const {
     const int type = static_cast<int>(Edit::Type);
     switch (edit) {
     case Edit::Type:
-        return !((qtRunIsLast() && qtRun_.edit == type && samePlace(doc, qtRun_.end, at)) ||
-                 (ownEdit_ == type && ownRevision_ == doc->revision() &&
-                  samePlace(doc, ownEnd_, at)) ||
-                 (pasteRevision_ == doc->revision() && samePlace(doc, pasteEnd_, at)));
+        return !(
+            (qtRunIsLast() && qtRun_.edit == type && samePlace(doc, qtRun_.end, at)) ||
+            (ownEdit_ == type && ownRevision_ == doc->revision() && samePlace(doc, ownEnd_, at)) ||
+            (pasteRevision_ == doc->revision() && samePlace(doc, pasteEnd_, at)));
     case Edit::DeleteBack:
     case Edit::DeleteForward:
         return !removalJoins(edit == Edit::DeleteBack);
@@ -1375,8 +1375,9 @@ bool TextBoxEdit::caretXIsFresh() const {
     const QTextBlock block = caret.block();
     const QTextLine line = block.layout()->lineForTextPosition(caret.position() - block.position());
     return caret.verticalMovementX() == -1 ||
-           (line.isValid() && caret.verticalMovementX() ==
-                                  static_cast<int>(line.cursorToX(caret.position() - block.position())));
+           (line.isValid() &&
+            caret.verticalMovementX() ==
+                static_cast<int>(line.cursorToX(caret.position() - block.position())));
 }
 
 bool TextBoxEdit::canJoinLastStep() const {
