@@ -504,6 +504,8 @@ private slots:
             {"BackSpace at a cut after a run the caret left and rejoined", "ascii",
              ">62 BS R BS BS BS undo"},
             {"BackSpace at a cut next to a Delete run", "ascii", ">58 Del R BS"},
+            {"Delete run from a line's start over a cut", "long then short",
+             ">14 Del Del Del Del Del Del Del Del undo"},
             // A caret aimed right of a piece's last screen line stands before
             // its last character, as right of any wrapped screen line; cuts
             // moved under the caret give Up and Down its place afresh; Undo
