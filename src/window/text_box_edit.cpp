@@ -895,21 +895,22 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (!isReadOnly() && editKeyPressed(event)) {
         return;
     }
+    const auto matchesAny = [event](const auto& keys) {
+        return std::any_of(keys.begin(), keys.end(),
+                           [event](auto key) { return event->matches(key); });
+    };
     constexpr std::array verticalKeys{
         QKeySequence::MoveToPreviousLine, QKeySequence::MoveToNextLine,
         QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
         QKeySequence::SelectPreviousLine, QKeySequence::SelectNextLine,
         QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
+    constexpr std::array lineEndKeys{QKeySequence::MoveToStartOfLine, QKeySequence::MoveToEndOfLine,
+                                     QKeySequence::SelectStartOfLine,
+                                     QKeySequence::SelectEndOfLine};
+    const bool vertical = matchesAny(verticalKeys);
     // Keys that go by the rows on screen need the cuts where Qt's own
     // editor wraps the line.
-    constexpr std::array rowKeys{QKeySequence::MoveToPreviousLine, QKeySequence::MoveToNextLine,
-                                 QKeySequence::MoveToStartOfLine,  QKeySequence::MoveToEndOfLine,
-                                 QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
-                                 QKeySequence::SelectPreviousLine, QKeySequence::SelectNextLine,
-                                 QKeySequence::SelectStartOfLine,  QKeySequence::SelectEndOfLine,
-                                 QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
-    if (std::any_of(rowKeys.begin(), rowKeys.end(),
-                    [event](auto key) { return event->matches(key); })) {
+    if (vertical || matchesAny(lineEndKeys)) {
         alignVisibleCuts(true);
         if (xStale_) {
             // The caret keeps the place on screen it had when it got there,
@@ -941,8 +942,7 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
                     !replacing && isRemoval(static_cast<int>(edit)) &&
                         takesLineBreak(textCursor(), edit == Edit::DeleteBack)};
     QPlainTextEdit::keyPressEvent(event);
-    if (std::any_of(verticalKeys.begin(), verticalKeys.end(),
-                    [event](auto key) { return event->matches(key); })) {
+    if (vertical) {
         QTextCursor caret = textCursor();
         const int x = caret.verticalMovementX();
         const int at = besideCut(document(), caret.position(), x);
