@@ -631,6 +631,57 @@ int besideCut(const QTextDocument* doc, int position, qreal x) {
     return block.position() + block.layout()->previousCursorPosition(end);
 }
 
+// Qt's Return over a selection whose caret end is in an empty line first
+// sets the default formats on the selected lines and then on the selected
+// text, two undo steps that change nothing in plain text but would take
+// the marks off the cuts inside the selection. These are the same two
+// steps, with the marks put back inside each.
+void resetFormatsKeepingCuts(QTextCursor cursor) {
+    QTextDocument* doc = cursor.document();
+    const int start = cursor.selectionStart();
+    const int end = cursor.selectionEnd();
+    std::vector<int> cuts; // where the pieces of the selected lines start
+    const QTextBlock last = doc->findBlock(end);
+    for (QTextBlock b = doc->findBlock(start); b.isValid(); b = b.next()) {
+        if (continuesLine(b)) {
+            cuts.push_back(b.position());
+        }
+        if (b == last) {
+            break;
+        }
+    }
+    QTextCursor mark(doc);
+    cursor.beginEditBlock();
+    cursor.setBlockFormat(QTextBlockFormat());
+    for (const int at : cuts) {
+        mark.setPosition(at);
+        mark.setBlockFormat(continuationBlockFormat());
+    }
+    cursor.endEditBlock();
+    cursor.beginEditBlock();
+    cursor.setCharFormat(QTextCharFormat());
+    bool marked = false;
+    for (const int at : cuts) {
+        if (at - 1 >= start && at <= end) {
+            mark.setPosition(at - 1);
+            mark.setPosition(at, QTextCursor::KeepAnchor);
+            mark.setCharFormat(continuationBreakFormat());
+            marked = true;
+        }
+    }
+    if (marked) {
+        // Redo leaves the caret after the step's last change, which in Qt's
+        // step is the selection's last character.
+        const QTextBlock endBlock = doc->findBlock(end);
+        mark.setPosition(end - 1);
+        mark.setPosition(end, QTextCursor::KeepAnchor);
+        mark.setCharFormat(endBlock.position() == end && continuesLine(endBlock)
+                               ? continuationBreakFormat()
+                               : QTextCharFormat());
+    }
+    cursor.endEditBlock();
+}
+
 int pieceLength_ = TextBoxEdit::kPieceLength;
 
 } // namespace
@@ -889,7 +940,9 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     }
     // Text typed at the start of an empty block would take the format of
     // the break in front of it, and must not take a continuation's mark.
-    if (textCursor().charFormat().hasProperty(kContinuation)) {
+    // Over a selection Qt would set the format of the selected text, the
+    // breaks of its cuts too, and so turn those cuts into line breaks.
+    if (!textCursor().hasSelection() && textCursor().charFormat().hasProperty(kContinuation)) {
         setCurrentCharFormat(QTextCharFormat());
     }
     if (!isReadOnly() && editKeyPressed(event)) {
@@ -990,6 +1043,13 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
                  (joining.isValid() && (continuesLine(block) || continuesLine(joining)));
     if (!cursor.hasSelection() && inLongLine &&
         (edit == Edit::Break || edit == Edit::DeleteToEnd)) {
+        atCut = true;
+    }
+    if (edit == Edit::Break && cursor.hasSelection() && cursor.block().length() == 1 &&
+        mayHoldCuts(*document())) {
+        shaping_ = true;
+        resetFormatsKeepingCuts(cursor);
+        shaping_ = false;
         atCut = true;
     }
     if (!cursor.hasSelection() && inLongLine &&
