@@ -440,6 +440,13 @@ private slots:
             // a click does not join the step of a run the text box cut.
             {"redo after a line break pasted at a cut", "ascii", "clip:\\n >24 paste undo redo"},
             {"a large paste into a long line", "ascii", ">30 clip:y\\*66000 paste undo"},
+            // Qt finds the place before the space that ends a wrapped screen
+            // line right of it, also where a piece ends there.
+            {"drop right of a screen line that a cut ends", "long then short",
+             "ime:あ cDel drop:74:y\\*40 PgUp drop:130:abc"},
+            // Shift alone keeps a place on screen that cuts moved under.
+            {"shift-up after cuts moved under the caret", "japanese",
+             "click:37 Ret dbl:10 >20 ime:y\\*40 cR sUp"},
             // Return over a selection whose caret end is in an empty line
             // first resets the formats of the selection, in steps of their
             // own; the cuts inside must come back as cuts, not line breaks.

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #ifdef __GLIBC__
@@ -326,13 +327,13 @@ QString joined(const QTextDocument& doc, const QString& raw, int from, QStringVi
     return out;
 }
 
-// Where a block that `next` continues may end so that it ends where the
-// whole line wraps, counted from the start of the block: the start of the
-// block's last screen line, and where the line wraps after that start. Qt
-// wraps each block on its own, so a block that ends inside a screen line of
-// the whole line shows a short line before the next piece.
-std::pair<int, int> wrapsAround(const QTextBlock& block, const QTextBlock& next, const QFont& font,
-                                const QTextOption& option, QPaintDevice* device) {
+// Runs `use` on the last screen line of a block that `next` continues, laid
+// out as Qt lays out the whole line: with the text of the next piece after
+// it, not as the last screen line of a paragraph. `use` gets the screen
+// line and where it starts in the block.
+template <class Use>
+auto asInWholeLine(const QTextBlock& block, const QTextBlock& next, const QFont& font,
+                   const QTextOption& option, QPaintDevice* device, Use&& use) {
     constexpr int kLookAhead = 512;
     const QTextLayout* layout = block.layout();
     const QTextLine last = layout->lineAt(layout->lineCount() - 1);
@@ -342,8 +343,26 @@ std::pair<int, int> wrapsAround(const QTextBlock& block, const QTextBlock& next,
     probe.beginLayout();
     QTextLine line = probe.createLine();
     line.setLineWidth(last.width());
+    // A screen line after it, for Qt treats the last screen line of a
+    // layout as a paragraph's last.
+    QTextLine after = probe.createLine();
+    if (after.isValid()) {
+        after.setLineWidth(last.width());
+    }
     probe.endLayout();
-    return {start, start + line.textLength()};
+    return use(line, start);
+}
+
+// Where a block that `next` continues may end so that it ends where the
+// whole line wraps, counted from the start of the block: the start of the
+// block's last screen line, and where the line wraps after that start. Qt
+// wraps each block on its own, so a block that ends inside a screen line of
+// the whole line shows a short line before the next piece.
+std::pair<int, int> wrapsAround(const QTextBlock& block, const QTextBlock& next, const QFont& font,
+                                const QTextOption& option, QPaintDevice* device) {
+    return asInWholeLine(block, next, font, option, device, [](const QTextLine& line, int start) {
+        return std::pair{start, start + line.textLength()};
+    });
 }
 
 // Lets the window repaint under the busy cursor while a long fill runs.
@@ -610,25 +629,6 @@ bool removalTouches(const QTextCursor& caret, bool back, int place) {
         }
     }
     return samePlace(doc, start, place) || samePlace(doc, end, place);
-}
-
-// Qt's editor puts a caret aimed right of where a screen line ends before
-// the line's last character, unless the line ends its paragraph: it takes
-// the character between two screen lines for a space. Where a line is cut,
-// the last screen line of a piece ends no paragraph. `x` is where the caret
-// was aimed, as the block's layout counts.
-int besideCut(const QTextDocument* doc, int position, qreal x) {
-    const QTextBlock block = doc->findBlock(position);
-    const int end = block.length() - 1;
-    if (position != block.position() + end || !continuesLine(block.next())) {
-        return position;
-    }
-    const QTextLine line = block.layout()->lineForTextPosition(end);
-    if (!line.isValid() || line.textStart() >= end || x <= line.cursorToX(end)) {
-        return position;
-    }
-    // One code unit back, where the caret can stand: before the grapheme.
-    return block.position() + block.layout()->previousCursorPosition(end);
 }
 
 // Qt's Return over a selection whose caret end is in an empty line first
@@ -965,15 +965,15 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     // editor wraps the line.
     if (vertical || matchesAny(lineEndKeys)) {
         alignVisibleCuts(true);
-        if (xStale_) {
+        if (xIsStale()) {
             // The caret keeps the place on screen it had when it got there,
             // in rows that have moved since; Qt takes it afresh.
             QTextCursor caret = textCursor();
             caret.setVerticalMovementX(-1);
             setTextCursor(caret);
         }
+        staleAt_ = -1;
     }
-    xStale_ = false;
     const int before = textCursor().position();
     if (wordMoved(event)) {
         return;
@@ -998,7 +998,7 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (vertical) {
         QTextCursor caret = textCursor();
         const int x = caret.verticalMovementX();
-        const int at = besideCut(document(), caret.position(), x);
+        const int at = besideCut(caret.position(), x);
         if (at != caret.position()) {
             caret.setPosition(at, caret.hasSelection() ? QTextCursor::KeepAnchor
                                                        : QTextCursor::MoveAnchor);
@@ -1356,6 +1356,58 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
     return true;
 }
 
+// Qt's editor puts a caret aimed right of where a wrapped screen line ends
+// before the line's last character, by Up, Down or the pointer: it takes
+// the character between two screen lines for a space. The last screen line
+// of a piece ends no paragraph where the line goes on, yet Qt lays it out
+// as one. Gives where Qt's editor puts a caret that the text box put at
+// `position`, aimed at `x` as the block's layout counts.
+int TextBoxEdit::besideCut(int position, qreal x) const {
+    const QTextDocument* doc = document();
+    const QTextBlock block = doc->findBlock(position);
+    const int end = block.length() - 1;
+    if (position != block.position() + end || !continuesLine(block.next())) {
+        return position;
+    }
+    const QTextLayout* layout = block.layout();
+    const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+    if (!last.isValid() || last.textStart() >= end) {
+        return position;
+    }
+    const int qt =
+        asInWholeLine(block, block.next(), doc->defaultFont(), doc->defaultTextOption(), viewport(),
+                      [x](const QTextLine& line, int start) { return start + line.xToCursor(x); });
+    return qt < end ? block.position() + qt : position;
+}
+
+// The point at which the text box finds the place that Qt's editor finds
+// at `point`.
+QPointF TextBoxEdit::qtPoint(const QPointF& point) const {
+    const int hit = cursorForPosition(point.toPoint()).position();
+    const QTextBlock block = document()->findBlock(hit);
+    const QTextLayout* layout = block.layout();
+    const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+    const QPointF origin = blockBoundingGeometry(block).translated(contentOffset()).topLeft();
+    const QPointF at = point - origin;
+    const QRectF row = last.naturalTextRect();
+    if (!last.isValid() || at.y() < row.top() || at.y() >= row.bottom() ||
+        block.position() + last.xToCursor(at.x()) != hit) {
+        return point;
+    }
+    const int qt = besideCut(hit, at.x()) - block.position();
+    if (qt == hit - block.position()) {
+        return point;
+    }
+    // Where the box's own screen line finds that place.
+    for (const qreal nudge : {0.0, -0.5, -1.0}) {
+        const qreal x = last.cursorToX(qt) + nudge;
+        if (last.xToCursor(x) == qt) {
+            return origin + QPointF(x, at.y());
+        }
+    }
+    return point;
+}
+
 void TextBoxEdit::paintEvent(QPaintEvent* event) {
     alignVisibleCuts(false);
     QPlainTextEdit::paintEvent(event);
@@ -1414,9 +1466,6 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
         top += blockBoundingRect(block).height();
         block = block.next();
     }
-    if (moves > 0 && freshX) {
-        xStale_ = true;
-    }
     if (joined) {
         // Redo of the step leaves the caret where the step's own edit did.
         step.joinPreviousEditBlock();
@@ -1425,7 +1474,22 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
         // The step is the text box's own now, whatever made it.
         noteOwnStep(ownEdit_, stepEnd_.position());
     }
+    if (moves > 0 && freshX) {
+        markXStale();
+    }
     shaping_ = false;
+}
+
+// Notes that the caret's place on screen, which Up and Down keep, comes
+// from rows that have moved since. Anything that moves the caret or takes
+// its place afresh ends that, a key like Shift alone does not.
+void TextBoxEdit::markXStale() {
+    staleAt_ = textCursor().position();
+    staleX_ = textCursor().verticalMovementX();
+}
+
+bool TextBoxEdit::xIsStale() const {
+    return staleAt_ == textCursor().position() && staleX_ == textCursor().verticalMovementX();
 }
 
 // Whether the caret's place on screen, which Up and Down keep, was taken
@@ -1564,7 +1628,75 @@ bool TextBoxEdit::wordMoved(QKeyEvent* event) {
     return false;
 }
 
+// The event at the point where the text box finds the place that Qt's
+// editor finds at the event's point, or null where that is the same point.
+std::unique_ptr<QMouseEvent> TextBoxEdit::atQtPoint(const QMouseEvent* event) const {
+    const QPointF at = qtPoint(event->position());
+    if (at == event->position()) {
+        return nullptr;
+    }
+    const QPointF by = at - event->position();
+    auto moved = std::make_unique<QMouseEvent>(
+        event->type(), at, event->scenePosition() + by, event->globalPosition() + by,
+        event->button(), event->buttons(), event->modifiers(), event->pointingDevice());
+    moved->setTimestamp(event->timestamp());
+    return moved;
+}
+
+void TextBoxEdit::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() != Qt::NoButton) {
+        if (const auto moved = atQtPoint(event)) {
+            QPlainTextEdit::mouseMoveEvent(moved.get());
+            event->setAccepted(moved->isAccepted());
+            return;
+        }
+    }
+    QPlainTextEdit::mouseMoveEvent(event);
+}
+
+void TextBoxEdit::mouseReleaseEvent(QMouseEvent* event) {
+    if (const auto moved = atQtPoint(event)) {
+        QPlainTextEdit::mouseReleaseEvent(moved.get());
+        event->setAccepted(moved->isAccepted());
+        return;
+    }
+    QPlainTextEdit::mouseReleaseEvent(event);
+}
+
+void TextBoxEdit::dragMoveEvent(QDragMoveEvent* event) {
+    const QPointF at = qtPoint(event->position());
+    if (at == event->position()) {
+        QPlainTextEdit::dragMoveEvent(event);
+        return;
+    }
+    QDragMoveEvent moved(at.toPoint(), event->possibleActions(), event->mimeData(),
+                         event->buttons(), event->modifiers());
+    moved.setDropAction(event->dropAction());
+    QPlainTextEdit::dragMoveEvent(&moved);
+    event->setDropAction(moved.dropAction());
+    event->setAccepted(moved.isAccepted());
+}
+
+void TextBoxEdit::dropEvent(QDropEvent* event) {
+    const QPointF at = qtPoint(event->position());
+    if (at == event->position()) {
+        QPlainTextEdit::dropEvent(event);
+        return;
+    }
+    QDropEvent moved(at, event->possibleActions(), event->mimeData(), event->buttons(),
+                     event->modifiers());
+    moved.setDropAction(event->dropAction());
+    QPlainTextEdit::dropEvent(&moved);
+    event->setDropAction(moved.dropAction());
+    event->setAccepted(moved.isAccepted());
+}
+
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (const auto moved = atQtPoint(event)) {
+        mouseDoubleClickEvent(moved.get());
+        event->setAccepted(moved->isAccepted());
+        return;
+    }
     QPlainTextEdit::mouseDoubleClickEvent(event);
     // Qt's own editor takes a press near here, before its timer runs out,
     // for a triple click; so does the text box, by a timer of its own.
@@ -1587,6 +1719,11 @@ void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
+    if (const auto moved = atQtPoint(event)) {
+        mousePressEvent(moved.get());
+        event->setAccepted(moved->isAccepted());
+        return;
+    }
     // Qt's own editor tells a triple click by its timer and point, which the
     // text box keeps too, and by what Qt did: a triple click selects the
     // block of the caret, from its start to the start of the next; no other
@@ -1675,7 +1812,7 @@ void TextBoxEdit::tidy() {
     shaping_ = true;
     const int revision = doc->revision();
     // Joining or cutting pieces under the caret moves it on screen.
-    xStale_ = xStale_ || caretXIsFresh();
+    const bool stale = xIsStale() || caretXIsFresh();
     // A change that Qt's own run of typing or deletions made is an undo
     // command that no edit block joins: the run goes into the step too.
     const bool run = qtRunIsLast();
@@ -1698,6 +1835,9 @@ void TextBoxEdit::tidy() {
         noteOwnStep(ownEdit_, ownEnd_);
     } else if (blockRevision_ == revision) {
         blockRevision_ = doc->revision();
+    }
+    if (stale) {
+        markXStale();
     }
     shaping_ = false;
 }

@@ -6,7 +6,10 @@
 #include <QString>
 #include <QTextCursor>
 
+#include <memory>
+
 class QMimeData;
+class QMouseEvent;
 class QTextBlock;
 class QTextDocument;
 
@@ -69,11 +72,18 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
 private:
     QTextDocument* newDocument();
+    int besideCut(int position, qreal x) const;
+    QPointF qtPoint(const QPointF& point) const;
+    std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;
     bool editKeyPressed(QKeyEvent* event);
     bool wordMoved(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);
@@ -133,9 +143,13 @@ private:
     // Runs from a double click for as long as a press makes it a triple.
     QBasicTimer tripleClickTimer_;
     QPointF tripleClickPoint_;
-    // True when cuts moved under a caret whose place on screen came from
-    // the rows before the move.
-    bool xStale_ = false;
+    // Where the caret stood, and the place on screen it kept, when cuts
+    // moved under a caret whose place came from the rows before the move;
+    // -1 for none.
+    int staleAt_ = -1;
+    int staleX_ = -1;
+    void markXStale();
+    bool xIsStale() const;
     // Where Redo of the last undo step leaves the caret.
     QTextCursor stepEnd_;
 };
