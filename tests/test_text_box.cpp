@@ -444,6 +444,11 @@ private slots:
             // line right of it, also where a piece ends there.
             {"drop right of a screen line that a cut ends", "long then short",
              "ime:あ cDel drop:74:y\\*40 PgUp drop:130:abc"},
+            // Undo of removals joined over a cut leaves the caret after the
+            // restored text, as Undo of Qt's one joined removal does.
+            {"undo of a Delete run over a cut", "ascii", ">58 Del Del Del undo"},
+            {"undo of BackSpace, Right, BackSpace at a cut", "ascii", ">59 BS R BS undo"},
+            {"undo of BackSpaces then a Delete at a cut", "ascii", ">62 BS BS BS BS Del undo"},
             // Shift alone keeps a place on screen that cuts moved under.
             {"shift-up after cuts moved under the caret", "japanese",
              "click:37 Ret dbl:10 >20 ime:y\\*40 cR sUp"},

@@ -631,6 +631,40 @@ bool removalTouches(const QTextCursor& caret, bool back, int place) {
     return samePlace(doc, start, place) || samePlace(doc, end, place);
 }
 
+// Whether `position` stands where a piece ends and the next goes on.
+bool atCutEnd(const QTextDocument* doc, int position) {
+    const QTextBlock block = doc->findBlock(position);
+    return position == block.position() + block.length() - 1 && continuesLine(block.next());
+}
+
+// The characters of the text from `from` to `to`, a cut counting for none.
+int textLength(const QTextDocument* doc, int from, int to) {
+    int cuts = 0;
+    for (QTextBlock b = doc->findBlock(from).next(); b.isValid() && b.position() <= to;
+         b = b.next()) {
+        cuts += continuesLine(b) ? 1 : 0;
+    }
+    return to - from - cuts;
+}
+
+// The position `chars` characters of the text before or after `position`,
+// passing over the cuts on the way.
+int textStep(const QTextDocument* doc, int position, int chars, bool back) {
+    const int last = doc->characterCount() - 1;
+    while (chars > 0 && position > 0 && position < last) {
+        if (back) {
+            const QTextBlock block = doc->findBlock(position);
+            position -= position == block.position() && continuesLine(block) ? 1 : 0;
+            --position;
+        } else {
+            position += atCutEnd(doc, position) ? 1 : 0;
+            ++position;
+        }
+        --chars;
+    }
+    return position;
+}
+
 // Qt's Return over a selection whose caret end is in an empty line first
 // sets the default formats on the selected lines and then on the selected
 // text, two undo steps that change nothing in plain text but would take
@@ -1068,12 +1102,9 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         continuesLine(block.next())) {
         QTextCursor probe = cursor;
         probe.movePosition(QTextCursor::NextCharacter);
-        if (probe.position() >= block.position() + block.length() - 1) {
-            const int target = wordTarget(cursor, QTextCursor::NextCharacter);
-            if (target > block.position() + block.length()) {
-                cursor.setPosition(target, QTextCursor::KeepAnchor);
-                atCut = true;
-            }
+        if (!cursor.atBlockEnd() && probe.position() >= block.position() + block.length() - 1 &&
+            wordTarget(cursor, QTextCursor::NextCharacter) > block.position() + block.length()) {
+            atCut = true;
         }
     }
     const bool tooLong =
@@ -1129,7 +1160,9 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // The edit, the joining and the cutting of pieces make one undo step,
     // as the edit alone would in a text without cuts.
     shaping_ = true;
-    if (absorb) {
+    if (single && isRemoval(static_cast<int>(edit))) {
+        removeInStep(cursor, back, inARow, absorb);
+    } else if (absorb) {
         // The run is done again where it was; the key acts at the caret.
         const int at = cursor.position();
         redoQtRunInStep(cursor);
@@ -1145,10 +1178,10 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     }
     switch (edit) {
     case Edit::DeleteBack:
-        cursor.deletePreviousChar();
-        break;
     case Edit::DeleteForward:
-        cursor.deleteChar();
+        // A single character was taken above; this takes a selection, or a
+        // character that runs on over pieces.
+        cursor.removeSelectedText();
         break;
     case Edit::DeleteWordBack:
     case Edit::DeleteWordForward:
@@ -1255,6 +1288,53 @@ bool TextBoxEdit::startsStep(QKeyEvent* event) const {
     }
 }
 
+// Opens an edit block on `cursor` in which a BackSpace (`back`) or a
+// Delete at the cursor takes its character, the cut beside it with it.
+// Qt joins a removal next to the last removals, its own run or the text
+// box's step (`joinRun`, `joinOwn`), into their undo command, which Undo
+// gives back with the caret after the restored text: that step is taken
+// back and the whole stretch taken again as one, Undo's caret at its end.
+void TextBoxEdit::removeInStep(QTextCursor& cursor, bool back, bool joinOwn, bool joinRun) {
+    QTextDocument* doc = document();
+    const int caret = cursor.position();
+    // What the key takes: a code point before the caret, or a grapheme of
+    // the whole line after it.
+    int from = caret;
+    int to = caret;
+    if (back) {
+        const int end = cursor.atBlockStart() && continuesLine(cursor.block()) ? caret - 1 : caret;
+        from = std::max(end - 1, 0);
+        if (from > 0 && doc->characterAt(from).isLowSurrogate() &&
+            doc->characterAt(from - 1).isHighSurrogate()) {
+            --from;
+        }
+    } else if (takesLineBreak(cursor, false)) {
+        to = caret + 1;
+    } else {
+        to = wordTarget(cursor, QTextCursor::NextCharacter);
+    }
+    if (joinOwn || joinRun) {
+        const int junction = joinOwn ? ownEnd_ : qtRun_.end;
+        const int stepFrom = joinOwn ? ownFrom_ : qtRun_.end;
+        const int stepTo = joinOwn ? ownTo_ : qtRun_.end + qtRun_.removed;
+        const int chars = textLength(doc, from, to);
+        const bool before = samePlace(doc, to, junction);
+        doc->undo();
+        from = before ? textStep(doc, stepFrom, chars, true) : stepFrom;
+        to = before ? stepTo : textStep(doc, stepTo, chars, false);
+    }
+    cursor = QTextCursor(doc);
+    cursor.setPosition(to);
+    cursor.beginEditBlock();
+    QTextCursor take(doc);
+    take.setPosition(from);
+    take.setPosition(to, QTextCursor::KeepAnchor);
+    take.removeSelectedText();
+    cursor.setPosition(from);
+    ownFrom_ = from;
+    ownTo_ = to;
+}
+
 // Opens an edit block on `cursor` that holds Qt's last run: takes the run
 // back and does it again inside the block, unless it is a block already.
 void TextBoxEdit::redoQtRunInStep(QTextCursor& cursor) {
@@ -1271,10 +1351,15 @@ void TextBoxEdit::redoQtRunInStep(QTextCursor& cursor) {
         cursor.beginEditBlock();
         cursor.insertText(qtRun_.typed);
     } else {
+        // Undo gives the caret back after the stretch, as after Qt's run.
         cursor.setPosition(qtRun_.end + qtRun_.removed);
-        cursor.setPosition(qtRun_.end, QTextCursor::KeepAnchor);
         cursor.beginEditBlock();
-        cursor.removeSelectedText();
+        QTextCursor take(doc);
+        take.setPosition(qtRun_.end);
+        take.setPosition(qtRun_.end + qtRun_.removed, QTextCursor::KeepAnchor);
+        take.removeSelectedText();
+        ownFrom_ = qtRun_.end;
+        ownTo_ = qtRun_.end + qtRun_.removed;
     }
 }
 

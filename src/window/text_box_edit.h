@@ -133,11 +133,15 @@ private:
     bool removalJoins(bool back) const;
     bool startsStep(QKeyEvent* event) const;
     void redoQtRunInStep(QTextCursor& cursor);
+    void removeInStep(QTextCursor& cursor, bool back, bool joinOwn, bool joinRun);
     // The undo steps after the text box's own last edit of a piece, which
     // the next in a row joins.
     int ownEdit_ = -1;
     int ownSteps_ = -1;
     int ownEnd_ = -1;
+    // Where the removals of that edit took their text, before the step.
+    int ownFrom_ = -1;
+    int ownTo_ = -1;
     // The document's revision after the text box's own last edit block.
     int ownRevision_ = -1;
     // Runs from a double click for as long as a press makes it a triple.
