@@ -866,8 +866,9 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (!inPiece(first) && !inPiece(last) &&
         first.length() + last.length() + longest <= maxBlockLength()) {
         // Qt inserts one line over no selection as a plain undo command,
-        // which typing joins as it joins typing; anything else as a block.
-        const bool block = cursor.hasSelection() || longest < text.size();
+        // which typing joins as it joins typing; anything else, and any
+        // drop, as a block.
+        const bool block = dropping_ || cursor.hasSelection() || longest < text.size();
         const QtRun was{static_cast<int>(Edit::Type),
                         doc->revision(),
                         cursor.position(),
@@ -1764,16 +1765,23 @@ void TextBoxEdit::dragMoveEvent(QDragMoveEvent* event) {
 
 void TextBoxEdit::dropEvent(QDropEvent* event) {
     const QPointF at = qtPoint(event->position());
+    const int revision = document()->revision();
+    // Qt's drop is an edit block, whatever it drops.
+    dropping_ = true;
     if (at == event->position()) {
         QPlainTextEdit::dropEvent(event);
-        return;
+    } else {
+        QDropEvent moved(at, event->possibleActions(), event->mimeData(), event->buttons(),
+                         event->modifiers());
+        moved.setDropAction(event->dropAction());
+        QPlainTextEdit::dropEvent(&moved);
+        event->setDropAction(moved.dropAction());
+        event->setAccepted(moved.isAccepted());
     }
-    QDropEvent moved(at, event->possibleActions(), event->mimeData(), event->buttons(),
-                     event->modifiers());
-    moved.setDropAction(event->dropAction());
-    QPlainTextEdit::dropEvent(&moved);
-    event->setDropAction(moved.dropAction());
-    event->setAccepted(moved.isAccepted());
+    dropping_ = false;
+    if (document()->revision() != revision) {
+        noteQtBlock(false);
+    }
 }
 
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {

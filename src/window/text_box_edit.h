@@ -94,6 +94,8 @@ private:
     // True while the text box itself reshapes or fills the document, whose
     // changes need no tidying afterwards.
     bool shaping_ = false;
+    // True while Qt drops a text in, in an edit block of its own.
+    bool dropping_ = false;
     bool tidyPending_ = false;
     int dirtyFrom_ = 0;
     int dirtyTo_ = 0;
