@@ -449,6 +449,9 @@ private slots:
             {"undo of a Delete run over a cut", "ascii", ">58 Del Del Del undo"},
             {"undo of BackSpace, Right, BackSpace at a cut", "ascii", ">59 BS R BS undo"},
             {"undo of BackSpaces then a Delete at a cut", "ascii", ">62 BS BS BS BS Del undo"},
+            // Typing right after the text that Redo put back joins its step,
+            // also where the line grows long.
+            {"typing after redo of typing", "empty", "t:y\\*40 undo redo t:y\\*40 t:y\\*40 undo"},
             // A drop is an undo step that cuts waiting on screen can join.
             {"page down after a drop into a short line", "japanese",
              "dbl:185 scHome t:a\\nb Ret drop:111:y\\*40 t:y\\*40 ime:y\\*40 drop:2:👍🏽 PgDn"},

@@ -1041,11 +1041,14 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
             setTextCursor(caret);
         }
     }
+    const bool redo = event->matches(QKeySequence::Redo) ||
+                      (event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier);
     if (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward) {
         noteQtRun(was, edit == Edit::Type ? event->text() : QString());
+    } else if (redo && document()->revision() != was.revision) {
+        noteRedoneTyping(was);
     } else if (document()->revision() != was.revision && !event->matches(QKeySequence::Undo) &&
-               !event->matches(QKeySequence::Redo) &&
-               !(event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier)) {
+               !redo) {
         // Every other edit of Qt's own is an edit block.
         noteQtBlock(false);
     }
@@ -1362,6 +1365,36 @@ void TextBoxEdit::redoQtRunInStep(QTextCursor& cursor) {
         ownFrom_ = qtRun_.end;
         ownTo_ = qtRun_.end + qtRun_.removed;
     }
+}
+
+// Redo of a step that put text in and nothing else, one undo command,
+// leaves that command last, and Qt joins typing right after the text to
+// it as to a run of typing: it is noted as Qt's run. `was` holds the
+// document before the Redo (its `removed` the length of the document).
+void TextBoxEdit::noteRedoneTyping(const QtRun& was) {
+    const QTextDocument* doc = document();
+    const int added = doc->characterCount() - was.removed;
+    const int end = textCursor().position();
+    qtRun_ = QtRun();
+    if (doc->availableUndoSteps() != was.steps + 1 || added <= 0 || end < added ||
+        textCursor().hasSelection()) {
+        return;
+    }
+    QTextCursor typed(document());
+    typed.setPosition(end - added);
+    typed.setPosition(end, QTextCursor::KeepAnchor);
+    const QString text = typed.selectedText();
+    if (std::any_of(text.cbegin(), text.cend(), isLineBreak)) {
+        return;
+    }
+    qtRun_ = QtRun{static_cast<int>(Edit::Type),
+                   doc->revision(),
+                   end,
+                   doc->availableUndoSteps(),
+                   text,
+                   0,
+                   false,
+                   false};
 }
 
 // `was` holds the key's edit and the document before Qt did it (its

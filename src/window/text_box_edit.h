@@ -124,6 +124,7 @@ private:
     // typed joins.
     int blockRevision_ = -1;
     void noteQtRun(const QtRun& was, const QString& typed);
+    void noteRedoneTyping(const QtRun& was);
     void notePasteEnd(const QString& text);
     void noteOwnStep(int edit, int end);
     void noteQtBlock(bool endsInText);
