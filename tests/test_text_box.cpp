@@ -455,6 +455,12 @@ private slots:
             // A drop is an undo step that cuts waiting on screen can join.
             {"page down after a drop into a short line", "japanese",
              "dbl:185 scHome t:a\\nb Ret drop:111:y\\*40 t:y\\*40 ime:y\\*40 drop:2:👍🏽 PgDn"},
+            // Every cut on screen goes where the line wraps before a key that
+            // goes by rows, also where one move leaves the next cut off.
+            {"shift-up after typing made a piece long", "long then short",
+             "dbl:245 cut cHome t:x paste t:\\s ime:あ drop:67:👍🏽 t:a\\nb Ret drop:69:。 "
+             "drop:220:a\\nb drop:81:y\\*40 t:abc PgUp >40 cBS scL t:y\\*40 drop:40:y\\*40 "
+             "t:y\\*40 t:あ sUp"},
             // Shift alone keeps a place on screen that cuts moved under.
             {"shift-up after cuts moved under the caret", "japanese",
              "click:37 Ret dbl:10 >20 ime:y\\*40 cR sUp"},

@@ -999,7 +999,10 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     // Keys that go by the rows on screen need the cuts where Qt's own
     // editor wraps the line.
     if (vertical || matchesAny(lineEndKeys)) {
-        alignVisibleCuts(true);
+        // A move can leave the next cut off the rows it made; all go in
+        // place before the key.
+        for (int pass = 0; pass < 8 && alignVisibleCuts(true) > 0; ++pass) {
+        }
         if (xIsStale()) {
             // The caret keeps the place on screen it had when it got there,
             // in rows that have moved since; Qt takes it afresh.
@@ -1544,17 +1547,17 @@ void TextBoxEdit::paintEvent(QPaintEvent* event) {
 // left alone until the caret leaves (`leaving`, or the caret elsewhere):
 // the move would end Qt's own run of keys, whose rules for joining them
 // only Qt knows.
-void TextBoxEdit::alignVisibleCuts(bool leaving) {
+int TextBoxEdit::alignVisibleCuts(bool leaving) {
     QTextDocument* doc = document();
     const bool history = doc->isUndoAvailable() || doc->isRedoAvailable();
     if (history && !canJoinLastStep()) {
-        return;
+        return 0;
     }
     if (history && !leaving && !textCursor().hasSelection() &&
         ((samePlace(doc, textCursor().position(), stepEnd_.position()) &&
           (qtRunIsLast() || pasteRevision_ == doc->revision() || ownEdit_ >= 0)) ||
          removalJoins(true) || removalJoins(false))) {
-        return;
+        return 0;
     }
     QTextCursor step(doc);
     bool joined = false;
@@ -1597,6 +1600,7 @@ void TextBoxEdit::alignVisibleCuts(bool leaving) {
         markXStale();
     }
     shaping_ = false;
+    return moves;
 }
 
 // Notes that the caret's place on screen, which Up and Down keep, comes

@@ -88,7 +88,8 @@ private:
     bool wordMoved(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);
     Q_INVOKABLE void tidy();
-    void alignVisibleCuts(bool leaving);
+    // The number of cuts it moved.
+    int alignVisibleCuts(bool leaving);
     template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
 
     // True while the text box itself reshapes or fills the document, whose
