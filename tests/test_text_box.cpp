@@ -71,8 +71,9 @@ QString textNamed(const QString& name) {
 }
 
 // One step of a script, written as a word: a key name (BS, Del, cBS, cDel,
-// L, R, cL, cR, sL, sR, scL, scR, cHome, cEnd, scHome, scEnd, Up, Down,
-// sUp, sDown, PgUp, PgDn, Ret, copy, cut, paste, undo, redo, redoY), ">N"
+// L, R, cL, cR, sL, sR, scL, scR, cHome, cEnd, scHome, scEnd, Home, End,
+// sHome, sEnd, Up, Down, sUp, sDown, PgUp, PgDn, Ret, copy, cut, paste,
+// undo, redo, redoY), ">N"
 // for N presses of Right, "t:TEXT" typed, "ime:TEXT" an input method's
 // commit, "clip:TEXT" the clipboard's new text, "click:N", "dbl:N" and
 // "tpl:N" a click, a double and a triple click at text position N,
@@ -188,6 +189,10 @@ const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>>& keys() {
         {u"cEnd"_s, {Qt::Key_End, Qt::ControlModifier}},
         {u"scHome"_s, {Qt::Key_Home, Qt::ShiftModifier | Qt::ControlModifier}},
         {u"scEnd"_s, {Qt::Key_End, Qt::ShiftModifier | Qt::ControlModifier}},
+        {u"Home"_s, {Qt::Key_Home, Qt::NoModifier}},
+        {u"End"_s, {Qt::Key_End, Qt::NoModifier}},
+        {u"sHome"_s, {Qt::Key_Home, Qt::ShiftModifier}},
+        {u"sEnd"_s, {Qt::Key_End, Qt::ShiftModifier}},
         {u"Ret"_s, {Qt::Key_Return, Qt::NoModifier}},
         {u"Up"_s, {Qt::Key_Up, Qt::NoModifier}},
         {u"Down"_s, {Qt::Key_Down, Qt::NoModifier}},
@@ -288,7 +293,8 @@ QString randomStep(QRandomGenerator& g, int length, bool rows) {
         QStringList all = keys().keys();
         all.removeIf([withRows](const QString& k) {
             return !withRows &&
-                   (k.contains(u"Up"_s) || k.contains(u"Down"_s) || k.startsWith(u"Pg"_s));
+                   (k.contains(u"Up"_s) || k.contains(u"Down"_s) || k.startsWith(u"Pg"_s) ||
+                    k == u"Home"_s || k == u"End"_s || k == u"sHome"_s || k == u"sEnd"_s);
         });
         all.sort();
         return all;
@@ -461,6 +467,17 @@ private slots:
              "dbl:245 cut cHome t:x paste t:\\s ime:あ drop:67:👍🏽 t:a\\nb Ret drop:69:。 "
              "drop:220:a\\nb drop:81:y\\*40 t:abc PgUp >40 cBS scL t:y\\*40 drop:40:y\\*40 "
              "t:y\\*40 t:あ sUp"},
+            // Home and End go by the screen line that the place belongs to in
+            // Qt's editor, the next where a line wraps there, and End stops
+            // before a space that ends a wrapped screen line.
+            {"end twice where a line wraps", "ascii", "End End"},
+            {"end before the space that ends a screen line", "long then short", ">60 End"},
+            // Pieces too long together for their cut to move get one more.
+            {"end after typing filled a piece", "long then short",
+             "ime:x drop:40:y\\*40 cR >16 >39 t:y\\*40 click:128 Down cDel t:y\\*40 End"},
+            // Shift+Down finds the place on a screen line a cut ends as Qt
+            // does, the document's margin counted.
+            {"shift-down to the end of a piece", "long then short", "drop:179:👍🏽 sUp sDown"},
             // Shift alone keeps a place on screen that cuts moved under.
             {"shift-up after cuts moved under the caret", "japanese",
              "click:37 Ret dbl:10 >20 ime:y\\*40 cR sUp"},

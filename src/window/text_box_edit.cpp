@@ -343,6 +343,8 @@ auto asInWholeLine(const QTextBlock& block, const QTextBlock& next, const QFont&
     probe.beginLayout();
     QTextLine line = probe.createLine();
     line.setLineWidth(last.width());
+    // Where the block's screen lines start, past the document's margin.
+    line.setPosition(QPointF(last.x(), 0));
     // A screen line after it, for Qt treats the last screen line of a
     // layout as a paragraph's last.
     QTextLine after = probe.createLine();
@@ -996,20 +998,31 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
                                      QKeySequence::SelectStartOfLine,
                                      QKeySequence::SelectEndOfLine};
     const bool vertical = matchesAny(verticalKeys);
+    const bool lineEnd = matchesAny(lineEndKeys);
     // Keys that go by the rows on screen need the cuts where Qt's own
     // editor wraps the line.
-    if (vertical || matchesAny(lineEndKeys)) {
+    if (vertical || lineEnd) {
         // A move can leave the next cut off the rows it made; all go in
         // place before the key.
         for (int pass = 0; pass < 8 && alignVisibleCuts(true) > 0; ++pass) {
         }
-        if (xIsStale()) {
+        QTextCursor caret = textCursor();
+        // The place where a screen line wraps belongs to the next screen
+        // line in Qt's editor; the end of a piece is that place.
+        const bool atEnd = atCutEnd(document(), caret.position());
+        if (xIsStale() || (atEnd && caretXIsFresh())) {
             // The caret keeps the place on screen it had when it got there,
-            // in rows that have moved since; Qt takes it afresh.
-            QTextCursor caret = textCursor();
+            // in rows that have moved since, or on the row before; Qt takes
+            // it afresh.
             caret.setVerticalMovementX(-1);
-            setTextCursor(caret);
         }
+        if (atEnd) {
+            const int x = caret.verticalMovementX();
+            caret.setPosition(caret.position() + 1, caret.hasSelection() ? QTextCursor::KeepAnchor
+                                                                         : QTextCursor::MoveAnchor);
+            caret.setVerticalMovementX(x);
+        }
+        setTextCursor(caret);
         staleAt_ = -1;
     }
     const int before = textCursor().position();
@@ -1041,6 +1054,19 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
             caret.setPosition(at, caret.hasSelection() ? QTextCursor::KeepAnchor
                                                        : QTextCursor::MoveAnchor);
             caret.setVerticalMovementX(x);
+            setTextCursor(caret);
+        }
+    }
+    if (lineEnd && (event->matches(QKeySequence::MoveToEndOfLine) ||
+                    event->matches(QKeySequence::SelectEndOfLine))) {
+        // Qt's editor ends a screen line that wraps after a space before
+        // that space, unless it is a paragraph's last; a piece's last is not.
+        QTextCursor caret = textCursor();
+        const int at = caret.position();
+        if (atCutEnd(document(), at) && at > caret.block().position() &&
+            document()->characterAt(at - 1).isSpace()) {
+            caret.setPosition(at - 1, caret.hasSelection() ? QTextCursor::KeepAnchor
+                                                           : QTextCursor::MoveAnchor);
             setTextCursor(caret);
         }
     }
@@ -1461,8 +1487,21 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
     if (!fits(wrap)) {
         wrap = wrap == start ? rowEnd : start;
     }
-    if (wrap == length || !fits(wrap)) {
+    if (wrap == length) {
         return false;
+    }
+    if (!fits(wrap)) {
+        // The two pieces are too long together for the cut to move; a cut
+        // where the block's last screen line starts lets the next move.
+        if (start <= 0 || start >= length) {
+            return false;
+        }
+        open();
+        QTextCursor split(doc);
+        split.setPosition(block.position() + start);
+        split.insertBlock(continuationBlockFormat(), continuationBreakFormat());
+        split.endEditBlock();
+        return true;
     }
     open();
     QTextCursor edit(doc);
