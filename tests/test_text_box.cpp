@@ -475,6 +475,9 @@ private slots:
             // Pieces too long together for their cut to move get one more.
             {"end after typing filled a piece", "long then short",
              "ime:x drop:40:y\\*40 cR >16 >39 t:y\\*40 click:128 Down cDel t:y\\*40 End"},
+            // Where a line wraps depends on the whole next word, over pieces.
+            {"page down where a space ends the first screen line", "ascii",
+             "clip:\\s drop:18:a\\nb sR paste cL PgDn"},
             // Shift+Down finds the place on a screen line a cut ends as Qt
             // does, the document's margin counted.
             {"shift-down to the end of a piece", "long then short", "drop:179:👍🏽 sUp sDown"},

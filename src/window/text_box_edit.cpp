@@ -338,7 +338,17 @@ auto asInWholeLine(const QTextBlock& block, const QTextBlock& next, const QFont&
     const QTextLayout* layout = block.layout();
     const QTextLine last = layout->lineAt(layout->lineCount() - 1);
     const int start = last.textStart();
-    QTextLayout probe(block.text().mid(start) + next.text().left(kLookAhead), font, device);
+    // What follows, over as many pieces as it takes: where the line wraps
+    // depends on how long the next word is.
+    QString text = block.text().mid(start);
+    const qsizetype until = text.size() + kLookAhead;
+    for (QTextBlock b = next; b.isValid() && text.size() < until; b = b.next()) {
+        text += b.text().left(until - text.size());
+        if (!continuesLine(b.next())) {
+            break;
+        }
+    }
+    QTextLayout probe(text, font, device);
     probe.setTextOption(option);
     probe.beginLayout();
     QTextLine line = probe.createLine();
@@ -1492,13 +1502,15 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
     }
     if (!fits(wrap)) {
         // The two pieces are too long together for the cut to move; a cut
-        // where the block's last screen line starts lets the next move.
-        if (start <= 0 || start >= length) {
+        // where Qt wraps inside the block, at the end of the block's last
+        // screen line or else at its start, lets the next move.
+        const int at = rowEnd > 0 && rowEnd < length ? rowEnd : start;
+        if (at <= 0 || at >= length) {
             return false;
         }
         open();
         QTextCursor split(doc);
-        split.setPosition(block.position() + start);
+        split.setPosition(block.position() + at);
         split.insertBlock(continuationBlockFormat(), continuationBreakFormat());
         split.endEditBlock();
         return true;
