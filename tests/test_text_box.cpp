@@ -481,6 +481,8 @@ private slots:
             // Shift+Down finds the place on a screen line a cut ends as Qt
             // does, the document's margin counted.
             {"shift-down to the end of a piece", "long then short", "drop:179:👍🏽 sUp sDown"},
+            {"double click right of a screen line that a cut ends", "long then short",
+             "click:185 cBS t:あ dbl:192"},
             // Shift alone keeps a place on screen that cuts moved under.
             {"shift-up after cuts moved under the caret", "japanese",
              "click:37 Ret dbl:10 >20 ime:y\\*40 cR sUp"},
