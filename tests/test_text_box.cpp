@@ -76,7 +76,8 @@ QString textNamed(const QString& name) {
 // undo, redo, redoY), ">N"
 // for N presses of Right, "t:TEXT" typed, "ime:TEXT" an input method's
 // commit, "clip:TEXT" the clipboard's new text, "click:N", "dbl:N" and
-// "tpl:N" a click, a double and a triple click at text position N,
+// "tpl:N" a click, a double and a triple click at text position N
+// ("clickLow:N" near the bottom of the screen line),
 // "drop:N:TEXT" a drop there. In TEXT "\n" is a line break,
 // "\s" a space, "\*N" the character before it N times.
 QString unescape(const QString& s) {
@@ -128,7 +129,8 @@ struct Side {
     }
     // The point of the caret at text position t, or at the start of the
     // grapheme that t falls inside: a pointer points between graphemes.
-    QPoint pointAt(int t) const {
+    // `low`: near the bottom of the screen line rather than its middle.
+    QPoint pointAt(int t, bool low = false) const {
         const QString plain = text().replace(u"\r\n"_s, u"\n"_s);
         t = std::clamp(t, 0, static_cast<int>(plain.size()));
         QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, plain);
@@ -144,7 +146,7 @@ struct Side {
             c.setPosition(c.position() + 1);
         }
         const QRect r = edit->cursorRect(c);
-        return {r.left() + 1, r.center().y()};
+        return {r.left() + 1, low ? r.bottom() - 1 : r.center().y()};
     }
     QString state() const {
         const QTextCursor c = edit->textCursor();
@@ -244,18 +246,18 @@ void run(Side& s, const QString& step) {
         QCoreApplication::sendEvent(e, &commit);
     } else if (step.startsWith(u"clip:")) {
         QGuiApplication::clipboard()->setText(unescape(arg));
-    } else if (step.startsWith(u"click:") || step.startsWith(u"dbl:") || step.startsWith(u"tpl:")) {
-        const QPoint at = s.pointAt(arg.toInt());
+    } else if (step.startsWith(u"click") || step.startsWith(u"dbl:") || step.startsWith(u"tpl:")) {
+        const QPoint at = s.pointAt(arg.toInt(), step.startsWith(u"clickLow:"));
         if (e->viewport()->rect().contains(at)) {
             static QElapsedTimer sinceDouble;
             if (sinceDouble.isValid() && sinceDouble.elapsed() <= kDoubleClickInterval) {
                 QTest::qSleep(kDoubleClickInterval + 1);
             }
             QCoreApplication::processEvents();
-            if (!step.startsWith(u"click:")) {
+            if (!step.startsWith(u"click")) {
                 sinceDouble.start();
             }
-            if (step.startsWith(u"click:")) {
+            if (step.startsWith(u"click")) {
                 QTest::mouseClick(e->viewport(), Qt::LeftButton, {}, at);
             } else {
                 QTest::mouseDClick(e->viewport(), Qt::LeftButton, {}, at);
@@ -483,6 +485,14 @@ private slots:
             {"shift-down to the end of a piece", "long then short", "drop:179:👍🏽 sUp sDown"},
             {"double click right of a screen line that a cut ends", "long then short",
              "click:185 cBS t:あ dbl:192"},
+            {"click low right of a screen line that a cut ends", "long then short",
+             "ime:あ cDel drop:74:y\\*40 PgUp clickLow:130"},
+            {"page down after a drop of a line break into a short line", "japanese",
+             "dbl:185 scHome t:a\\nb Ret drop:111:y\\*40 t:y\\*40 ime:y\\*40 drop:2:\\n PgDn"},
+            // A BackSpace over a cut takes the whole character before it.
+            {"BackSpace run over a cut after an emoji", "emoji", "click:181 BS BS BS BS BS"},
+            {"undo of a return from inside a piece to an empty line", "long then short",
+             "cEnd t:\\n click:100 scEnd Ret undo"},
             // Shift alone keeps a place on screen that cuts moved under.
             {"shift-up after cuts moved under the caret", "japanese",
              "click:37 Ret dbl:10 >20 ime:y\\*40 cR sUp"},
