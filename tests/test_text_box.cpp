@@ -474,6 +474,13 @@ private slots:
             // before a space that ends a wrapped screen line.
             {"end twice where a line wraps", "ascii", "End End"},
             {"end before the space that ends a screen line", "long then short", ">60 End"},
+            {"shift-end before the space that ends a screen line", "long then short", ">60 sEnd"},
+            {"shift-down after shift-end to a cut", "ascii", "sEnd sDown"},
+            // Where a line wraps looks ahead over its pieces, not into the next line.
+            {"home after a paste that ends a line before a long word", "long then short",
+             "click:267 t:z\\*40 click:266 clip:abcd\\sabcd\\sabcd\\sabcd\\sabcd\\sabcd"
+             "\\sabcd\\sabcd\\sabcd\\sabcd\\sabcd\\sabcd\\sabcd\\sabcd\\sabcd\\sabcd "
+             "paste Home"},
             // Pieces too long together for their cut to move get one more.
             {"end after typing filled a piece", "long then short",
              "ime:x drop:40:y\\*40 cR >16 >39 t:y\\*40 click:128 Down cDel t:y\\*40 End"},
