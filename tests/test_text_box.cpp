@@ -460,6 +460,10 @@ private slots:
             // Typing right after the text that Redo put back joins its step,
             // also where the line grows long.
             {"typing after redo of typing", "empty", "t:y\\*40 undo redo t:y\\*40 t:y\\*40 undo"},
+            // Qt joins no typing to an input method's commit that holds a
+            // line break.
+            {"typing after a commit with a line break into a piece", "emoji",
+             ">2 ime:a\\nb t:abc undo"},
             // A drop is an undo step that cuts waiting on screen can join.
             {"page down after a drop into a short line", "japanese",
              "dbl:185 scHome t:a\\nb Ret drop:111:y\\*40 t:y\\*40 ime:y\\*40 drop:2:👍🏽 PgDn"},

@@ -1743,17 +1743,22 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     const int from = cursor.position();
     insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
     const bool reshaped = reshape(document(), from, cursor.position(), [] { return true; });
-    if (reshaped) {
+    // Qt puts a commit's line breaks in after its text, and so joins no
+    // typing to a commit that holds one; the step ends here for Qt too.
+    if (reshaped || breaks) {
         endStepAt(document(), cursor.position());
     }
     cursor.endEditBlock();
     shaping_ = false;
-    // Typing right after a commit that ends in text joins its step, as
-    // after a paste.
-    noteOwnStep(reshaped && !isLineBreak(commit.back()) ? static_cast<int>(Edit::Type) : -1,
-                cursor.position());
+    // Typing right after a commit that ends in text, and holds no line
+    // break, joins its step, as after a paste.
+    const bool joinable = !breaks && !isLineBreak(commit.back());
+    noteOwnStep(reshaped && joinable ? static_cast<int>(Edit::Type) : -1, cursor.position());
     setTextCursor(cursor);
     notePasteEnd(commit);
+    if (!joinable) {
+        pasteRevision_ = -1;
+    }
     event->accept();
 }
 
