@@ -500,6 +500,10 @@ private slots:
              "ime:あ cDel drop:74:y\\*40 PgUp clickLow:130"},
             {"page down after a drop of a line break into a short line", "japanese",
              "dbl:185 scHome t:a\\nb Ret drop:111:y\\*40 t:y\\*40 ime:y\\*40 drop:2:\\n PgDn"},
+            // A character move goes over the whole grapheme where a piece
+            // begins inside it.
+            {"shift-left over a grapheme that pieces split", "grapheme",
+             "cEnd t:x cL BS cEnd BS sL sL"},
             // A BackSpace over a cut takes the whole character before it.
             {"BackSpace run over a cut after an emoji", "emoji", "click:181 BS BS BS BS BS"},
             {"undo of a return from inside a piece to an empty line", "long then short",

@@ -540,6 +540,22 @@ bool inPiece(const QTextBlock& block) {
     return continuesLine(block) || continuesLine(block.next());
 }
 
+// Whether a piece begins inside a character that begins in the piece
+// before it, as where a line of one long grapheme is cut: Qt, laying the
+// piece out alone, takes the piece's first marks for characters of their
+// own.
+bool startsInsideGrapheme(const QTextBlock& block) {
+    if (!continuesLine(block)) {
+        return false;
+    }
+    constexpr int kContext = 8;
+    const QString before = block.previous().text().right(kContext);
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme,
+                                  before + block.text().left(kContext));
+    graphemes.setPosition(before.size());
+    return !graphemes.isAtBoundary();
+}
+
 // Runs `act` on a cursor at `position` in a copy of the long line around
 // it, as one block, so that Qt's own word rules see the whole line rather
 // than one piece; gives back where its anchor and position end, in the
@@ -1788,10 +1804,10 @@ bool TextBoxEdit::wordMoved(QKeyEvent* event) {
         QTextCursor probe = cursor;
         probe.movePosition(moves[i].second);
         // With a selection, Qt's own move just ends it at one of its ends.
-        if (i % 4 >= 2 &&
-            ((probe.block() == cursor.block() && !probe.atBlockStart() && !probe.atBlockEnd() &&
-              !cursor.atBlockStart() && !cursor.atBlockEnd()) ||
-             (i < 4 && cursor.hasSelection()))) {
+        if (i % 4 >= 2 && ((probe.block() == cursor.block() && !probe.atBlockStart() &&
+                            !probe.atBlockEnd() && !cursor.atBlockStart() && !cursor.atBlockEnd() &&
+                            !startsInsideGrapheme(cursor.block())) ||
+                           (i < 4 && cursor.hasSelection()))) {
             return false;
         }
         const int target = wordTarget(cursor, moves[i].second);
