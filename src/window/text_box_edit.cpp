@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdlib>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #ifdef __GLIBC__
@@ -628,35 +629,39 @@ bool takesLineBreak(const QTextCursor& caret, bool back) {
                 : caret.atBlockEnd() && block.next().isValid() && !continuesLine(block.next());
 }
 
+// What a BackSpace (`back`) or a Delete at the caret takes, from and to
+// which position of the document: BackSpace one code point, past a cut the
+// one before it and the cut with it; Delete a line break, or a grapheme of
+// the whole line where it is cut. Empty where there is nothing to take.
+std::pair<int, int> removalRange(const QTextCursor& caret, bool back) {
+    const QTextDocument* doc = caret.document();
+    const int at = caret.position();
+    if (back) {
+        const int end = caret.atBlockStart() && continuesLine(caret.block()) ? at - 1 : at;
+        int from = end - 1;
+        if (from < 0) {
+            return {at, at};
+        }
+        if (from > 0 && doc->characterAt(from).isLowSurrogate() &&
+            doc->characterAt(from - 1).isHighSurrogate()) {
+            --from;
+        }
+        return {from, at};
+    }
+    if (takesLineBreak(caret, false)) {
+        return {at, at + 1};
+    }
+    return {at, wordTarget(caret, QTextCursor::NextCharacter)};
+}
+
 // Whether what a BackSpace (`back`) or a Delete at the caret takes lies
 // next to `place`, where the removals of an undo step took their text. Qt
 // joins such removals into one step, wherever the caret went in between:
 // it joins by where the text lay, not by where the caret is.
 bool removalTouches(const QTextCursor& caret, bool back, int place) {
+    const auto [from, to] = removalRange(caret, back);
     const QTextDocument* doc = caret.document();
-    int start = caret.position();
-    int end = start;
-    if (back) {
-        // BackSpace takes one code point; at a cut, the one before it.
-        if (caret.atBlockStart() && continuesLine(caret.block())) {
-            end = start - 1;
-        }
-        start = end - 1;
-        if (start > 0 && doc->characterAt(start).isLowSurrogate() &&
-            doc->characterAt(start - 1).isHighSurrogate()) {
-            --start;
-        }
-        if (start < 0) {
-            return false;
-        }
-    } else {
-        // Delete takes a grapheme, of the whole line where it is cut.
-        end = wordTarget(caret, QTextCursor::NextCharacter);
-        if (end == start) {
-            return false;
-        }
-    }
-    return samePlace(doc, start, place) || samePlace(doc, end, place);
+    return from != to && (samePlace(doc, from, place) || samePlace(doc, to, place));
 }
 
 // Whether `position` stands where a piece ends and the next goes on.
@@ -1355,23 +1360,7 @@ bool TextBoxEdit::startsStep(QKeyEvent* event) const {
 // back and the whole stretch taken again as one, Undo's caret at its end.
 void TextBoxEdit::removeInStep(QTextCursor& cursor, bool back, bool joinOwn, bool joinRun) {
     QTextDocument* doc = document();
-    const int caret = cursor.position();
-    // What the key takes: a code point before the caret, or a grapheme of
-    // the whole line after it.
-    int from = caret;
-    int to = caret;
-    if (back) {
-        const int end = cursor.atBlockStart() && continuesLine(cursor.block()) ? caret - 1 : caret;
-        from = std::max(end - 1, 0);
-        if (from > 0 && doc->characterAt(from).isLowSurrogate() &&
-            doc->characterAt(from - 1).isHighSurrogate()) {
-            --from;
-        }
-    } else if (takesLineBreak(cursor, false)) {
-        to = caret + 1;
-    } else {
-        to = wordTarget(cursor, QTextCursor::NextCharacter);
-    }
+    auto [from, to] = removalRange(cursor, back);
     if (joinOwn || joinRun) {
         const int junction = joinOwn ? ownEnd_ : qtRun_.end;
         const int stepFrom = joinOwn ? ownFrom_ : qtRun_.end;
@@ -1823,6 +1812,24 @@ bool TextBoxEdit::wordMoved(QKeyEvent* event) {
     return false;
 }
 
+namespace {
+
+// Hands `event` to `handle`, or in its place `moved`, the same event at
+// another point, and answers `event` as `moved` was answered.
+template <class Event, class Handle> void handleAt(Event* event, Event* moved, Handle&& handle) {
+    if (moved == nullptr) {
+        handle(event);
+        return;
+    }
+    handle(moved);
+    event->setAccepted(moved->isAccepted());
+    if constexpr (std::is_base_of_v<QDropEvent, Event>) {
+        event->setDropAction(moved->dropAction());
+    }
+}
+
+} // namespace
+
 // The event at the point where the text box finds the place that Qt's
 // editor finds at the event's point, or null where that is the same point.
 std::unique_ptr<QMouseEvent> TextBoxEdit::atQtPoint(const QMouseEvent* event) const {
@@ -1839,54 +1846,39 @@ std::unique_ptr<QMouseEvent> TextBoxEdit::atQtPoint(const QMouseEvent* event) co
 }
 
 void TextBoxEdit::mouseMoveEvent(QMouseEvent* event) {
-    if (event->buttons() != Qt::NoButton) {
-        if (const auto moved = atQtPoint(event)) {
-            QPlainTextEdit::mouseMoveEvent(moved.get());
-            event->setAccepted(moved->isAccepted());
-            return;
-        }
-    }
-    QPlainTextEdit::mouseMoveEvent(event);
+    const auto moved = event->buttons() != Qt::NoButton ? atQtPoint(event) : nullptr;
+    handleAt(event, moved.get(), [this](QMouseEvent* e) { QPlainTextEdit::mouseMoveEvent(e); });
 }
 
 void TextBoxEdit::mouseReleaseEvent(QMouseEvent* event) {
-    if (const auto moved = atQtPoint(event)) {
-        QPlainTextEdit::mouseReleaseEvent(moved.get());
-        event->setAccepted(moved->isAccepted());
-        return;
-    }
-    QPlainTextEdit::mouseReleaseEvent(event);
+    const auto moved = atQtPoint(event);
+    handleAt(event, moved.get(), [this](QMouseEvent* e) { QPlainTextEdit::mouseReleaseEvent(e); });
 }
 
 void TextBoxEdit::dragMoveEvent(QDragMoveEvent* event) {
     const QPointF at = qtPoint(event->position());
-    if (at == event->position()) {
-        QPlainTextEdit::dragMoveEvent(event);
-        return;
+    std::unique_ptr<QDragMoveEvent> moved;
+    if (at != event->position()) {
+        moved = std::make_unique<QDragMoveEvent>(at.toPoint(), event->possibleActions(),
+                                                 event->mimeData(), event->buttons(),
+                                                 event->modifiers());
+        moved->setDropAction(event->dropAction());
     }
-    QDragMoveEvent moved(at.toPoint(), event->possibleActions(), event->mimeData(),
-                         event->buttons(), event->modifiers());
-    moved.setDropAction(event->dropAction());
-    QPlainTextEdit::dragMoveEvent(&moved);
-    event->setDropAction(moved.dropAction());
-    event->setAccepted(moved.isAccepted());
+    handleAt(event, moved.get(), [this](QDragMoveEvent* e) { QPlainTextEdit::dragMoveEvent(e); });
 }
 
 void TextBoxEdit::dropEvent(QDropEvent* event) {
     const QPointF at = qtPoint(event->position());
+    std::unique_ptr<QDropEvent> moved;
+    if (at != event->position()) {
+        moved = std::make_unique<QDropEvent>(at, event->possibleActions(), event->mimeData(),
+                                             event->buttons(), event->modifiers());
+        moved->setDropAction(event->dropAction());
+    }
     const int revision = document()->revision();
     // Qt's drop is an edit block, whatever it drops.
     dropping_ = true;
-    if (at == event->position()) {
-        QPlainTextEdit::dropEvent(event);
-    } else {
-        QDropEvent moved(at, event->possibleActions(), event->mimeData(), event->buttons(),
-                         event->modifiers());
-        moved.setDropAction(event->dropAction());
-        QPlainTextEdit::dropEvent(&moved);
-        event->setDropAction(moved.dropAction());
-        event->setAccepted(moved.isAccepted());
-    }
+    handleAt(event, moved.get(), [this](QDropEvent* e) { QPlainTextEdit::dropEvent(e); });
     dropping_ = false;
     if (document()->revision() != revision) {
         noteQtBlock(false);
@@ -1895,8 +1887,7 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
 
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
     if (const auto moved = atQtPoint(event)) {
-        mouseDoubleClickEvent(moved.get());
-        event->setAccepted(moved->isAccepted());
+        handleAt(event, moved.get(), [this](QMouseEvent* e) { mouseDoubleClickEvent(e); });
         return;
     }
     QPlainTextEdit::mouseDoubleClickEvent(event);
@@ -1922,8 +1913,7 @@ void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
     if (const auto moved = atQtPoint(event)) {
-        mousePressEvent(moved.get());
-        event->setAccepted(moved->isAccepted());
+        handleAt(event, moved.get(), [this](QMouseEvent* e) { mousePressEvent(e); });
         return;
     }
     // Qt's own editor tells a triple click by its timer and point, which the
