@@ -494,6 +494,10 @@ private slots:
             // Shift+Down finds the place on a screen line a cut ends as Qt
             // does, the document's margin counted.
             {"shift-down to the end of a piece", "long then short", "drop:179:👍🏽 sUp sDown"},
+            {"page up where a row up finds the end of a wrapped screen line", "long then short",
+             "drop:160:\\n ime:👍🏽 sL PgDn ime:あ PgUp"},
+            {"page down in a text taller than the window", "ascii",
+             "cHome t:\\n\\*80 cHome PgDn PgDn PgUp"},
             {"double click right of a screen line that a cut ends", "long then short",
              "click:185 cBS t:あ dbl:192"},
             {"click low right of a screen line that a cut ends", "long then short",

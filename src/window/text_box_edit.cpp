@@ -1028,6 +1028,9 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     constexpr std::array lineEndKeys{QKeySequence::MoveToStartOfLine, QKeySequence::MoveToEndOfLine,
                                      QKeySequence::SelectStartOfLine,
                                      QKeySequence::SelectEndOfLine};
+    constexpr std::array pageKeys{
+        QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
+        QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
     const bool vertical = matchesAny(verticalKeys);
     const bool lineEnd = matchesAny(lineEndKeys);
     // Keys that go by the rows on screen need the cuts where Qt's own
@@ -1035,7 +1038,10 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (vertical || lineEnd) {
         // A move can leave the next cut off the rows it made; all go in
         // place before the key.
-        for (int pass = 0; pass < 8 && alignVisibleCuts(true) > 0; ++pass) {
+        const bool page = matchesAny(pageKeys);
+        for (int pass = 0;
+             pass < 8 && alignVisibleCuts(true, page ? Pages::Around : Pages::Visible) > 0;
+             ++pass) {
         }
         QTextCursor caret = textCursor();
         // The place where a screen line wraps belongs to the next screen
@@ -1080,7 +1086,15 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (vertical) {
         QTextCursor caret = textCursor();
         const int x = caret.verticalMovementX();
-        const int at = besideCut(caret.position(), x);
+        int at = caret.position();
+        if (event->matches(QKeySequence::MoveToPreviousPage) ||
+            event->matches(QKeySequence::SelectPreviousPage)) {
+            at = pageAsQt(before, at, QTextCursor::Up, x);
+        } else if (event->matches(QKeySequence::MoveToNextPage) ||
+                   event->matches(QKeySequence::SelectNextPage)) {
+            at = pageAsQt(before, at, QTextCursor::Down, x);
+        }
+        at = besideCut(at, x);
         if (at != caret.position()) {
             caret.setPosition(at, caret.hasSelection() ? QTextCursor::KeepAnchor
                                                        : QTextCursor::MoveAnchor);
@@ -1541,21 +1555,95 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
 // as one. Gives where Qt's editor puts a caret that the text box put at
 // `position`, aimed at `x` as the block's layout counts.
 int TextBoxEdit::besideCut(int position, qreal x) const {
-    const QTextDocument* doc = document();
-    const QTextBlock block = doc->findBlock(position);
+    const QTextBlock block = document()->findBlock(position);
     const int end = block.length() - 1;
-    if (position != block.position() + end || !continuesLine(block.next())) {
+    if (position != block.position() + end) {
         return position;
+    }
+    const int qt = columnAtCut(block, x);
+    return qt >= 0 && qt < end ? block.position() + qt : position;
+}
+
+// Where Qt's editor, in the whole line, finds `x` on the screen line that
+// ends `block` at a cut; -1 where no cut ends the block.
+int TextBoxEdit::columnAtCut(const QTextBlock& block, qreal x) const {
+    const QTextDocument* doc = document();
+    if (!continuesLine(block.next())) {
+        return -1;
     }
     const QTextLayout* layout = block.layout();
     const QTextLine last = layout->lineAt(layout->lineCount() - 1);
-    if (!last.isValid() || last.textStart() >= end) {
-        return position;
+    if (!last.isValid() || last.textStart() >= block.length() - 1) {
+        return -1;
     }
-    const int qt =
-        asInWholeLine(block, block.next(), doc->defaultFont(), doc->defaultTextOption(), viewport(),
-                      [x](const QTextLine& line, int start) { return start + line.xToCursor(x); });
-    return qt < end ? block.position() + qt : position;
+    return asInWholeLine(block, block.next(), doc->defaultFont(), doc->defaultTextOption(),
+                         viewport(),
+                         [x](const QTextLine& line, int start) { return start + line.xToCursor(x); });
+}
+
+// Qt's editor can find the very end of a wrapped screen line for a caret
+// aimed at `x` (in a line that starts with a wide grapheme, say). That is
+// the place where the next screen line starts, and the caret shows there.
+// Gives the place, at the start of the next piece, where such a caret that
+// the box put at `position`, the end of a piece, shows in Qt's editor; else
+// `position`.
+int TextBoxEdit::asQtShows(int position, qreal x) const {
+    const QTextBlock block = document()->findBlock(position);
+    const int end = block.length() - 1;
+    return position == block.position() + end && columnAtCut(block, x) >= end ? position + 1
+                                                                               : position;
+}
+
+// PageUp and PageDown move the caret a row at a time until it reaches the
+// height the page goes to. Where a step finds the end of a screen line
+// that wraps at a cut, Qt's caret is already on the next screen line; the
+// box's is on the one before and goes a row further. Replays the rows that
+// Qt's editor goes, between the same heights, from `from` where the box's
+// move went to `to`, and gives where Qt's editor ends.
+int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x) const {
+    constexpr int kMaxRows = 4096;
+    const auto top = [this](int position) {
+        QTextCursor at(document());
+        at.setPosition(position);
+        return cursorRect(at).top();
+    };
+    // The end of a piece and the start of the next are one place in the text.
+    const auto samePlace = [this](int a, int b) {
+        return a == b || (std::abs(a - b) == 1 && atCutEnd(document(), std::min(a, b)));
+    };
+    QTextCursor step(document());
+    step.setPosition(from);
+    bool wraps = false;
+    for (int n = 0; step.position() != to && n < kMaxRows; ++n) {
+        step.setVerticalMovementX(x);
+        if (!step.movePosition(op)) {
+            return to;
+        }
+        wraps = wraps || asQtShows(step.position(), x) != step.position();
+    }
+    if (!wraps || step.position() != to) {
+        return to;
+    }
+    // Qt's editor goes on while a row is short of the height the box's
+    // move stopped at.
+    const int stop = top(to);
+    const bool up = op == QTextCursor::Up;
+    int at = from;
+    for (int n = 0; n < kMaxRows; ++n) {
+        step.setPosition(asQtShows(at, x));
+        step.setVerticalMovementX(x);
+        step.movePosition(op);
+        const int next = step.position();
+        const int shown = asQtShows(next, x);
+        if (samePlace(next, at)) {
+            return at;
+        }
+        at = next;
+        if (up ? top(shown) <= stop : top(shown) >= stop) {
+            return at;
+        }
+    }
+    return to;
 }
 
 // The point at which the text box finds the place that Qt's editor finds
@@ -1603,7 +1691,7 @@ void TextBoxEdit::paintEvent(QPaintEvent* event) {
 // left alone until the caret leaves (`leaving`, or the caret elsewhere):
 // the move would end Qt's own run of keys, whose rules for joining them
 // only Qt knows.
-int TextBoxEdit::alignVisibleCuts(bool leaving) {
+int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages) {
     QTextDocument* doc = document();
     const bool history = doc->isUndoAvailable() || doc->isRedoAvailable();
     if (history && !canJoinLastStep()) {
@@ -1629,20 +1717,42 @@ int TextBoxEdit::alignVisibleCuts(bool leaving) {
         }
     };
     const bool freshX = caretXIsFresh();
-    qreal top = contentOffset().y();
-    QTextBlock block = firstVisibleBlock();
     int moves = 0;
-    shaping_ = true;
-    while (block.isValid() && top <= viewport()->height() && moves < 8) {
-        if (alignCut(block, open)) {
-            ++moves;
-            if (!history) {
-                doc->setUndoRedoEnabled(true);
+    // Aligns the cuts of the blocks from `block`, whose top is at `top`,
+    // down to `bottom`.
+    const auto alignDown = [&](QTextBlock block, qreal top, qreal bottom) {
+        while (block.isValid() && top <= bottom && moves < 8) {
+            if (alignCut(block, open)) {
+                ++moves;
+                if (!history) {
+                    doc->setUndoRedoEnabled(true);
+                }
+                continue;
             }
-            continue;
+            top += blockBoundingRect(block).height();
+            block = block.next();
         }
-        top += blockBoundingRect(block).height();
-        block = block.next();
+    };
+    // The first block of the `height` above `block`, and its top.
+    const auto above = [this](QTextBlock block, qreal height) {
+        qreal top = 0;
+        while (block.previous().isValid() && top > -height) {
+            block = block.previous();
+            top -= blockBoundingRect(block).height();
+        }
+        return std::pair{block, top};
+    };
+    const qreal height = viewport()->height();
+    shaping_ = true;
+    if (pages == Pages::Around) {
+        // A page key goes a page up or down, no further than the view can
+        // scroll, which the rows of the last page decide.
+        const auto [first, top] = above(firstVisibleBlock(), height);
+        alignDown(first, contentOffset().y() + top, 2 * height);
+        const auto [last, lastTop] = above(doc->lastBlock(), height);
+        alignDown(last, lastTop, height);
+    } else {
+        alignDown(firstVisibleBlock(), contentOffset().y(), height);
     }
     if (joined) {
         // Redo of the step leaves the caret where the step's own edit did.

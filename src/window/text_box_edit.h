@@ -82,6 +82,9 @@ protected:
 private:
     QTextDocument* newDocument();
     int besideCut(int position, qreal x) const;
+    int columnAtCut(const QTextBlock& block, qreal x) const;
+    int asQtShows(int position, qreal x) const;
+    int pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x) const;
     QPointF qtPoint(const QPointF& point) const;
     std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;
     bool editKeyPressed(QKeyEvent* event);
@@ -89,7 +92,10 @@ private:
     void tidyLater(int from, int removed, int added);
     Q_INVOKABLE void tidy();
     // The number of cuts it moved.
-    int alignVisibleCuts(bool leaving);
+    // Which cuts to align: those on screen, or those that a page key can
+    // reach and those of the last page.
+    enum class Pages { Visible, Around };
+    int alignVisibleCuts(bool leaving, Pages pages = Pages::Visible);
     template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
 
     // True while the text box itself reshapes or fills the document, whose
