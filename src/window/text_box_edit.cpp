@@ -1028,9 +1028,8 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     constexpr std::array lineEndKeys{QKeySequence::MoveToStartOfLine, QKeySequence::MoveToEndOfLine,
                                      QKeySequence::SelectStartOfLine,
                                      QKeySequence::SelectEndOfLine};
-    constexpr std::array pageKeys{
-        QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
-        QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
+    constexpr std::array pageKeys{QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
+                                  QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
     const bool vertical = matchesAny(verticalKeys);
     const bool lineEnd = matchesAny(lineEndKeys);
     // Keys that go by the rows on screen need the cuts where Qt's own
@@ -1576,9 +1575,9 @@ int TextBoxEdit::columnAtCut(const QTextBlock& block, qreal x) const {
     if (!last.isValid() || last.textStart() >= block.length() - 1) {
         return -1;
     }
-    return asInWholeLine(block, block.next(), doc->defaultFont(), doc->defaultTextOption(),
-                         viewport(),
-                         [x](const QTextLine& line, int start) { return start + line.xToCursor(x); });
+    return asInWholeLine(
+        block, block.next(), doc->defaultFont(), doc->defaultTextOption(), viewport(),
+        [x](const QTextLine& line, int start) { return start + line.xToCursor(x); });
 }
 
 // Qt's editor can find the very end of a wrapped screen line for a caret
@@ -1591,7 +1590,7 @@ int TextBoxEdit::asQtShows(int position, qreal x) const {
     const QTextBlock block = document()->findBlock(position);
     const int end = block.length() - 1;
     return position == block.position() + end && columnAtCut(block, x) >= end ? position + 1
-                                                                               : position;
+                                                                              : position;
 }
 
 // PageUp and PageDown move the caret a row at a time until it reaches the
