@@ -57,6 +57,10 @@ const QList<std::pair<const char*, QString>>& texts() {
          u"x\r\n"_s + repeat(u"👍🏽🇯🇵e\u0301🧑‍🤝‍🧑 ok "_s, 12) + u"\r\n"_s},
         {"grapheme", u"a\r\ne"_s + repeat(u"\U0001D167"_s, 150) + u"\r\nb"_s},
         {"empty", QString()},
+        // Taller than the window: page keys scroll, and the cuts of a line
+        // below the window are laid out later than those on screen.
+        {"tall", repeat(u"line\r\n"_s, 50) + repeat(u"lorem ipsum, dolor sit amet "_s, 9) +
+                     repeat(u"\r\nend"_s, 12)},
     };
     return all;
 }
@@ -268,14 +272,16 @@ void run(Side& s, const QString& step) {
         }
     } else if (step.startsWith(u"drop:")) {
         const QPoint at = s.pointAt(step.section(u':', 1, 1).toInt());
-        QMimeData mime;
-        mime.setText(unescape(step.section(u':', 2)));
-        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(e->viewport(), &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(e->viewport(), &move);
-        QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(e->viewport(), &drop);
+        if (e->viewport()->rect().contains(at)) {
+            QMimeData mime;
+            mime.setText(unescape(step.section(u':', 2)));
+            QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(e->viewport(), &enter);
+            QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(e->viewport(), &move);
+            QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(e->viewport(), &drop);
+        }
     } else {
         qFatal("unknown step %s", qPrintable(step));
     }
