@@ -504,6 +504,8 @@ private slots:
              "drop:160:\\n ime:👍🏽 sL PgDn ime:あ PgUp"},
             {"page down in a text taller than the window", "ascii",
              "cHome t:\\n\\*80 cHome PgDn PgDn PgUp"},
+            {"typing makes a line long at the foot of the window", "tall",
+             "ime:y\\*40 tpl:513 >29 ime:y\\*40 t:y\\*40 t:y\\*40 PgUp"},
             {"double click right of a screen line that a cut ends", "long then short",
              "click:185 cBS t:あ dbl:192"},
             {"click low right of a screen line that a cut ends", "long then short",

@@ -111,6 +111,46 @@ std::vector<qsizetype> cutsFor(QStringView line) {
     return cuts;
 }
 
+// The places where a block that Qt has laid out before is cut: where its
+// screen lines start, so that the pieces show the rows the whole line has,
+// and where no screen line start will do (a line longer than two pieces
+// may grow), as cutsFor() does. Empty where the block was never laid out
+// or is too long to lay out at one go.
+std::vector<qsizetype> cutsAtRows(const QTextBlock& block) {
+    const QTextLayout* layout = block.layout();
+    const QString text = block.text();
+    const qsizetype size = text.size();
+    const qsizetype limit = qsizetype(kGrowthLimit) * TextBoxEdit::maxBlockLength();
+    if (layout == nullptr || layout->lineCount() == 0 || size > 4 * limit) {
+        return {};
+    }
+    // The block's own layout may be from before the edit that made it long.
+    const QTextDocument* doc = block.document();
+    QTextLayout rows(text, doc->defaultFont(), doc->documentLayout()->paintDevice());
+    rows.setTextOption(doc->defaultTextOption());
+    rows.beginLayout();
+    for (QTextLine line = rows.createLine(); line.isValid(); line = rows.createLine()) {
+        line.setLineWidth(layout->lineAt(0).width());
+    }
+    rows.endLayout();
+    std::vector<qsizetype> cuts;
+    qsizetype start = 0;
+    while (size - start > TextBoxEdit::maxBlockLength()) {
+        const qsizetype target = start + TextBoxEdit::pieceLength();
+        const QTextLine row = rows.lineForTextPosition(static_cast<int>(target));
+        qsizetype at = row.textStart();
+        if (at <= start) {
+            at = row.textStart() + row.textLength();
+        }
+        if (at <= start || at >= size || at - start > limit) {
+            at = cutNear(text, target);
+        }
+        cuts.push_back(at);
+        start = at;
+    }
+    return cuts;
+}
+
 QString view(const QChar* data, qsizetype size) {
     // The document copies what it is given; no need to copy it first.
     return QString::fromRawData(data, size);
@@ -261,7 +301,10 @@ template <class Change> bool reshape(QTextDocument* doc, int from, int to, Chang
             changed = true;
             const int start = block.position();
             const QString text = block.text();
-            const std::vector<qsizetype> cuts = cutsFor(text);
+            std::vector<qsizetype> cuts = cutsAtRows(block);
+            if (cuts.empty()) {
+                cuts = cutsFor(text);
+            }
             // From the last cut back, so that the earlier places stay put.
             for (auto i = cuts.size(); i-- > 0;) {
                 edit.setPosition(start + static_cast<int>(cuts[i]));
