@@ -129,8 +129,10 @@ std::vector<qsizetype> cutsAtRows(const QTextBlock& block) {
     QTextLayout rows(text, doc->defaultFont(), doc->documentLayout()->paintDevice());
     rows.setTextOption(doc->defaultTextOption());
     rows.beginLayout();
+    const QTextLine first = layout->lineAt(0);
     for (QTextLine line = rows.createLine(); line.isValid(); line = rows.createLine()) {
-        line.setLineWidth(layout->lineAt(0).width());
+        line.setLineWidth(first.width());
+        line.setPosition(QPointF(first.x(), 0));
     }
     rows.endLayout();
     std::vector<qsizetype> cuts;
