@@ -61,6 +61,11 @@ const QList<std::pair<const char*, QString>>& texts() {
         // below the window are laid out later than those on screen.
         {"tall", repeat(u"line\r\n"_s, 50) + repeat(u"lorem ipsum, dolor sit amet "_s, 9) +
                      repeat(u"\r\nend"_s, 12)},
+        // A long line a page below the window and one on the last page,
+        // whose cuts nothing on screen has put in place yet.
+        {"two pages", repeat(u"line\r\n"_s, 20) + repeat(u"lorem ipsum, dolor sit amet "_s, 9) +
+                          repeat(u"\r\nmid"_s, 70) + u"\r\n"_s +
+                          repeat(u"sit amet, lorem ipsum dolor "_s, 9) + repeat(u"\r\nend"_s, 6)},
     };
     return all;
 }
@@ -206,6 +211,8 @@ const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>>& keys() {
         {u"sDown"_s, {Qt::Key_Down, Qt::ShiftModifier}},
         {u"PgUp"_s, {Qt::Key_PageUp, Qt::NoModifier}},
         {u"PgDn"_s, {Qt::Key_PageDown, Qt::NoModifier}},
+        {u"sPgUp"_s, {Qt::Key_PageUp, Qt::ShiftModifier}},
+        {u"sPgDn"_s, {Qt::Key_PageDown, Qt::ShiftModifier}},
         {u"copy"_s, {Qt::Key_C, Qt::ControlModifier}},
         {u"cut"_s, {Qt::Key_X, Qt::ControlModifier}},
         {u"paste"_s, {Qt::Key_V, Qt::ControlModifier}},
@@ -502,8 +509,12 @@ private slots:
             {"shift-down to the end of a piece", "long then short", "drop:179:👍🏽 sUp sDown"},
             {"page up where a row up finds the end of a wrapped screen line", "long then short",
              "drop:160:\\n ime:👍🏽 sL PgDn ime:あ PgUp"},
+            {"shift-page up where a row up finds the end of a wrapped screen line",
+             "long then short", "drop:160:\\n ime:👍🏽 sL PgDn ime:あ sPgUp"},
             {"page down in a text taller than the window", "ascii",
              "cHome t:\\n\\*80 cHome PgDn PgDn PgUp"},
+            {"page up from the end of a text whose last page has a long line", "two pages",
+             "cEnd PgUp"},
             {"typing makes a line long at the foot of the window", "tall",
              "ime:y\\*40 tpl:513 >29 ime:y\\*40 t:y\\*40 t:y\\*40 PgUp"},
             {"double click right of a screen line that a cut ends", "long then short",

@@ -1077,6 +1077,12 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
                                   QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
     const bool vertical = matchesAny(verticalKeys);
     const bool lineEnd = matchesAny(lineEndKeys);
+    // The view scrolls to the last page as far as the rows there let it.
+    if (event->matches(QKeySequence::MoveToEndOfDocument) ||
+        event->matches(QKeySequence::SelectEndOfDocument)) {
+        for (int pass = 0; pass < 8 && alignVisibleCuts(true, Pages::Around) > 0; ++pass) {
+        }
+    }
     // Keys that go by the rows on screen need the cuts where Qt's own
     // editor wraps the line.
     if (vertical || lineEnd) {
