@@ -61,11 +61,13 @@ const QList<std::pair<const char*, QString>>& texts() {
         // below the window are laid out later than those on screen.
         {"tall", repeat(u"line\r\n"_s, 50) + repeat(u"lorem ipsum, dolor sit amet "_s, 9) +
                      repeat(u"\r\nend"_s, 12)},
-        // A long line a page below the window and one on the last page,
-        // whose cuts nothing on screen has put in place yet.
-        {"two pages", repeat(u"line\r\n"_s, 20) + repeat(u"lorem ipsum, dolor sit amet "_s, 9) +
-                          repeat(u"\r\nmid"_s, 70) + u"\r\n"_s +
-                          repeat(u"sit amet, lorem ipsum dolor "_s, 9) + repeat(u"\r\nend"_s, 6)},
+        // Long lines one and two pages below the window and on the last
+        // page, whose cuts nothing on screen has put in place yet.
+        {"three pages", repeat(u"line\r\n"_s, 20) + repeat(u"lorem ipsum, dolor sit amet "_s, 9) +
+                            repeat(u"\r\nmid"_s, 70) + u"\r\n"_s +
+                            repeat(u"sit amet, lorem ipsum dolor "_s, 9) +
+                            repeat(u"\r\nlow"_s, 70) + u"\r\n"_s +
+                            repeat(u"dolor sit amet, lorem ipsum "_s, 9) + repeat(u"\r\nend"_s, 6)},
     };
     return all;
 }
@@ -513,7 +515,9 @@ private slots:
              "long then short", "drop:160:\\n ime:👍🏽 sL PgDn ime:あ sPgUp"},
             {"page down in a text taller than the window", "ascii",
              "cHome t:\\n\\*80 cHome PgDn PgDn PgUp"},
-            {"page up from the end of a text whose last page has a long line", "two pages",
+            {"page down from the foot of the window over a long line below it", "three pages",
+             "click:470 PgDn"},
+            {"page up from the end of a text whose last page has a long line", "three pages",
              "cEnd PgUp"},
             {"typing makes a line long at the foot of the window", "tall",
              "ime:y\\*40 tpl:513 >29 ime:y\\*40 t:y\\*40 t:y\\*40 PgUp"},
