@@ -519,6 +519,7 @@ private slots:
              "click:470 PgDn"},
             {"page up from the end of a text whose last page has a long line", "three pages",
              "cEnd PgUp"},
+            {"a drop with a line break at the foot of the window", "tall", "drop:463:\\n PgUp"},
             {"typing makes a line long at the foot of the window", "tall",
              "ime:y\\*40 tpl:513 >29 ime:y\\*40 t:y\\*40 t:y\\*40 PgUp"},
             {"double click right of a screen line that a cut ends", "long then short",

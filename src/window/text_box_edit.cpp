@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPlainTextDocumentLayout>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
@@ -19,6 +20,7 @@
 #include <array>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -2036,12 +2038,117 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
         moved->setDropAction(event->dropAction());
     }
     const int revision = document()->revision();
+    const std::optional<LineBeforeDrop> line = lineBeforeDrop(at, *event);
     // Qt's drop is an edit block, whatever it drops.
     dropping_ = true;
     handleAt(event, moved.get(), [this](QDropEvent* e) { QPlainTextEdit::dropEvent(e); });
     dropping_ = false;
     if (document()->revision() != revision) {
         noteQtBlock(false);
+        if (line) {
+            scrollAsAfterDrop(*line);
+        }
+    }
+}
+
+// Qt's editor brings the caret of a drop into view inside the drop's edit
+// block, before it lays out again the line that a line break in the drop
+// splits: it counts that whole line's rows from before the drop above the
+// caret, and may scroll for them. The box splits a piece of the line, so
+// the rows it counts are the piece's; it notes the line's rows before the
+// drop to scroll as Qt's editor does after it. Only where pieces follow
+// the one split, and only for a line of up to 16 pieces, whose rows are
+// quick to lay out.
+std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPointF& at,
+                                                                       const QDropEvent& event) {
+    constexpr int kMaxPieces = 16;
+    const QMimeData* mime = event.mimeData();
+    if (event.source() != nullptr || mime == nullptr || !mime->hasText() ||
+        std::none_of(mime->text().cbegin(), mime->text().cend(), isLineBreak)) {
+        return std::nullopt;
+    }
+    const int position = cursorForPosition(at.toPoint()).position();
+    const QTextBlock split = document()->findBlock(position);
+    if (!continuesLine(split.next())) {
+        return std::nullopt;
+    }
+    QTextBlock first = split;
+    while (continuesLine(first)) {
+        first = first.previous();
+    }
+    LineBeforeDrop line{verticalScrollBar()->value(), first.position(), position, {}, 0};
+    int pieces = 0;
+    for (QTextBlock b = first; b.isValid() && (b == first || continuesLine(b)); b = b.next()) {
+        if (++pieces > kMaxPieces) {
+            return std::nullopt;
+        }
+        const qreal height = blockBoundingRect(b).height();
+        const QTextLayout* layout = b.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            line.rowTops.push_back(line.height + layout->lineAt(i).y());
+        }
+        line.height += height;
+    }
+    return line;
+}
+
+void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
+    QTextDocument* doc = document();
+    const QTextBlock first = doc->findBlock(line.start);
+    const QTextBlock splitEnd = doc->findBlock(line.dropAt);
+    const QTextCursor caret = textCursor();
+    const QTextBlock caretBlock = caret.block();
+    if (first.position() != line.start || caretBlock.blockNumber() <= splitEnd.blockNumber()) {
+        return;
+    }
+    // From the view as it was before the drop.
+    verticalScrollBar()->setValue(line.scroll);
+    const auto top = [this](const QTextBlock& b) {
+        return blockBoundingGeometry(b).translated(contentOffset()).top();
+    };
+    qreal firstPart = 0;
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        firstPart += blockBoundingRect(b).height();
+        if (b == splitEnd) {
+            break;
+        }
+    }
+    // How much lower Qt's editor takes the caret to be.
+    const qreal extra = line.height - firstPart;
+    const QTextLine caretRow =
+        caretBlock.layout()->lineForTextPosition(caret.position() - caretBlock.position());
+    const qreal bottom = top(caretBlock) + caretRow.naturalTextRect().bottom() + extra;
+    const qreal height = viewport()->height();
+    if (extra <= 0 || bottom < height) {
+        return;
+    }
+    // The first screen line from which the caret's shows whole, as Qt's
+    // editor counts the rows; above the first, the margin shows too.
+    const auto room = [&](const QTextBlock& b) {
+        return b == doc->firstBlock() ? height - doc->documentMargin() : height;
+    };
+    for (QTextBlock b = firstVisibleBlock(); b.isValid(); b = b.next()) {
+        if (b == first) {
+            for (qsizetype i = 0; i < std::ssize(line.rowTops); ++i) {
+                if (bottom - (top(first) + line.rowTops[i]) <= room(first)) {
+                    verticalScrollBar()->setValue(first.firstLineNumber() + static_cast<int>(i));
+                    return;
+                }
+            }
+            b = splitEnd;
+            continue;
+        }
+        const qreal shift = b.blockNumber() > splitEnd.blockNumber() ? extra : 0;
+        const QTextLayout* layout = b.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            if (bottom - (top(b) + shift + layout->lineAt(i).y()) <= room(b)) {
+                verticalScrollBar()->setValue(b.firstLineNumber() + i);
+                return;
+            }
+        }
+        if (b == caretBlock) {
+            return;
+        }
     }
 }
 

@@ -7,6 +7,8 @@
 #include <QTextCursor>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QMimeData;
 class QMouseEvent;
@@ -86,6 +88,17 @@ private:
     int asQtShows(int position, qreal x) const;
     int pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x) const;
     QPointF qtPoint(const QPointF& point) const;
+    // A long line as it was before a drop into it, as Qt's editor counts
+    // it while the drop goes in.
+    struct LineBeforeDrop {
+        int scroll;
+        int start;
+        int dropAt;
+        std::vector<qreal> rowTops;
+        qreal height;
+    };
+    std::optional<LineBeforeDrop> lineBeforeDrop(const QPointF& at, const QDropEvent& event);
+    void scrollAsAfterDrop(const LineBeforeDrop& line);
     std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;
     bool editKeyPressed(QKeyEvent* event);
     bool wordMoved(QKeyEvent* event);
