@@ -520,6 +520,9 @@ private slots:
             {"page up from the end of a text whose last page has a long line", "three pages",
              "cEnd PgUp"},
             {"a drop with a line break at the foot of the window", "tall", "drop:463:\\n PgUp"},
+            {"a drop that makes a line long at the foot of the window", "tall",
+             "drop:202:\\n\\n >38 ime:\\n\\n >43 scEnd t:y\\*40 drop:415:y\\*40 dbl:209 t:a\\nb "
+             "click:498"},
             {"typing makes a line long at the foot of the window", "tall",
              "ime:y\\*40 tpl:513 >29 ime:y\\*40 t:y\\*40 t:y\\*40 PgUp"},
             {"double click right of a screen line that a cut ends", "long then short",

@@ -2052,31 +2052,32 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
 }
 
 // Qt's editor brings the caret of a drop into view inside the drop's edit
-// block, before it lays out again the line that a line break in the drop
-// splits: it counts that whole line's rows from before the drop above the
-// caret, and may scroll for them. The box splits a piece of the line, so
-// the rows it counts are the piece's; it notes the line's rows before the
-// drop to scroll as Qt's editor does after it. Only where pieces follow
-// the one split, and only for a line of up to 16 pieces, whose rows are
-// quick to lay out.
+// block. Where a line break in the drop splits a line, Qt has not yet laid
+// out again the part before the split and counts all the rows the whole
+// line had before the drop above the caret; it may scroll for them. The
+// box splits a piece, or cuts a line that the drop makes long, inside the
+// same edit block, and counts other rows. It notes the line's rows before
+// the drop (for a line of up to 16 pieces, quick to lay out) to scroll as
+// Qt's editor does after it.
 std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPointF& at,
                                                                        const QDropEvent& event) {
     constexpr int kMaxPieces = 16;
     const QMimeData* mime = event.mimeData();
-    if (event.source() != nullptr || mime == nullptr || !mime->hasText() ||
-        std::none_of(mime->text().cbegin(), mime->text().cend(), isLineBreak)) {
+    if (event.source() != nullptr || mime == nullptr || !mime->hasText()) {
         return std::nullopt;
     }
     const int position = cursorForPosition(at.toPoint()).position();
-    const QTextBlock split = document()->findBlock(position);
-    if (!continuesLine(split.next())) {
-        return std::nullopt;
-    }
-    QTextBlock first = split;
+    QTextBlock first = document()->findBlock(position);
     while (continuesLine(first)) {
         first = first.previous();
     }
-    LineBeforeDrop line{verticalScrollBar()->value(), first.position(), position, {}, 0};
+    const QString text = mime->text();
+    LineBeforeDrop line{verticalScrollBar()->value(),
+                        first.position(),
+                        position,
+                        std::any_of(text.cbegin(), text.cend(), isLineBreak),
+                        {},
+                        0};
     int pieces = 0;
     for (QTextBlock b = first; b.isValid() && (b == first || continuesLine(b)); b = b.next()) {
         if (++pieces > kMaxPieces) {
@@ -2098,7 +2099,8 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     const QTextBlock splitEnd = doc->findBlock(line.dropAt);
     const QTextCursor caret = textCursor();
     const QTextBlock caretBlock = caret.block();
-    if (first.position() != line.start || caretBlock.blockNumber() <= splitEnd.blockNumber()) {
+    const bool split = line.breaks && caretBlock.blockNumber() > splitEnd.blockNumber();
+    if (first.position() != line.start || caretBlock.blockNumber() < first.blockNumber()) {
         return;
     }
     // From the view as it was before the drop.
@@ -2107,19 +2109,20 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
         return blockBoundingGeometry(b).translated(contentOffset()).top();
     };
     qreal firstPart = 0;
-    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+    for (QTextBlock b = first; split && b.isValid(); b = b.next()) {
         firstPart += blockBoundingRect(b).height();
         if (b == splitEnd) {
             break;
         }
     }
-    // How much lower Qt's editor takes the caret to be.
-    const qreal extra = line.height - firstPart;
+    // How much lower than the box Qt's editor takes what follows the split
+    // line to be.
+    const qreal extra = split ? line.height - firstPart : 0;
     const QTextLine caretRow =
         caretBlock.layout()->lineForTextPosition(caret.position() - caretBlock.position());
     const qreal bottom = top(caretBlock) + caretRow.naturalTextRect().bottom() + extra;
     const qreal height = viewport()->height();
-    if (extra <= 0 || bottom < height) {
+    if (bottom < height) {
         return;
     }
     // The first screen line from which the caret's shows whole, as Qt's
@@ -2127,8 +2130,12 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     const auto room = [&](const QTextBlock& b) {
         return b == doc->firstBlock() ? height - doc->documentMargin() : height;
     };
-    for (QTextBlock b = firstVisibleBlock(); b.isValid(); b = b.next()) {
-        if (b == first) {
+    QTextBlock b = firstVisibleBlock();
+    if (split && first.blockNumber() < b.blockNumber()) {
+        b = first;
+    }
+    for (; b.isValid(); b = b.next()) {
+        if (split && b == first) {
             for (qsizetype i = 0; i < std::ssize(line.rowTops); ++i) {
                 if (bottom - (top(first) + line.rowTops[i]) <= room(first)) {
                     verticalScrollBar()->setValue(first.firstLineNumber() + static_cast<int>(i));

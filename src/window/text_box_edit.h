@@ -94,6 +94,8 @@ private:
         int scroll;
         int start;
         int dropAt;
+        // Whether the drop has a line break, which splits the line.
+        bool breaks;
         std::vector<qreal> rowTops;
         qreal height;
     };
