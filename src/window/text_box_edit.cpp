@@ -1727,7 +1727,12 @@ QPointF TextBoxEdit::qtPoint(const QPointF& point) const {
 }
 
 void TextBoxEdit::paintEvent(QPaintEvent* event) {
-    alignVisibleCuts(false);
+    // Before the first edit a cut moves freely; once Undo has a step to
+    // take back, none moves until the caret leaves or the step can take it
+    // along. The cuts a page above and below go in place while they may.
+    const QTextDocument* doc = document();
+    alignVisibleCuts(false, doc->isUndoAvailable() || doc->isRedoAvailable() ? Pages::Visible
+                                                                             : Pages::Around);
     QPlainTextEdit::paintEvent(event);
 }
 
@@ -2083,12 +2088,14 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
         if (++pieces > kMaxPieces) {
             return std::nullopt;
         }
-        const qreal height = blockBoundingRect(b).height();
+        // The rows alone: the margin below the last block is not the
+        // line's.
+        blockBoundingRect(b);
         const QTextLayout* layout = b.layout();
         for (int i = 0; i < layout->lineCount(); ++i) {
             line.rowTops.push_back(line.height + layout->lineAt(i).y());
         }
-        line.height += height;
+        line.height += layout->boundingRect().height();
     }
     return line;
 }
