@@ -526,6 +526,8 @@ private slots:
             {"a drop with line breaks after the last line", "tall",
              "scEnd click:236 sPgUp cBS drop:532:\\n\\n sPgUp"},
             {"page down after the undo of a drop", "three pages", "drop:462:x undo PgDn"},
+            {"page keys after a paste of long lines at the end", "three pages",
+             "sPgDn copy cEnd paste PgDn PgUp"},
             {"typing makes a line long at the foot of the window", "tall",
              "ime:y\\*40 tpl:513 >29 ime:y\\*40 t:y\\*40 t:y\\*40 PgUp"},
             {"double click right of a screen line that a cut ends", "long then short",

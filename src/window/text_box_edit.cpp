@@ -113,28 +113,29 @@ std::vector<qsizetype> cutsFor(QStringView line) {
     return cuts;
 }
 
-// The places where a block that Qt has laid out before is cut: where its
-// screen lines start, so that the pieces show the rows the whole line has,
-// and where no screen line start will do (a line longer than two pieces
-// may grow), as cutsFor() does. Empty where the block was never laid out
-// or is too long to lay out at one go.
-std::vector<qsizetype> cutsAtRows(const QTextBlock& block) {
-    const QTextLayout* layout = block.layout();
-    const QString text = block.text();
+// The places where a line is cut that goes into a block Qt has laid out
+// before (`layout`), the block's text up to the line being `prefix`: where
+// the whole line's screen lines start, so that the pieces show the rows the
+// whole line has, and where no screen line start will do (a line longer
+// than two pieces may grow), as cutsFor() does. Places count from the
+// start of `prefix`, each past it. Empty where the block was never laid
+// out, the line is too long to lay out at one go, or a place would fall
+// into `prefix`.
+std::vector<qsizetype> cutsAtRows(const QTextLayout* layout, const QTextDocument& doc,
+                                  QStringView prefix, QStringView line) {
+    const QString text = prefix.toString() + line.toString();
     const qsizetype size = text.size();
     const qsizetype limit = qsizetype(kGrowthLimit) * TextBoxEdit::maxBlockLength();
     if (layout == nullptr || layout->lineCount() == 0 || size > 4 * limit) {
         return {};
     }
-    // The block's own layout may be from before the edit that made it long.
-    const QTextDocument* doc = block.document();
-    QTextLayout rows(text, doc->defaultFont(), doc->documentLayout()->paintDevice());
-    rows.setTextOption(doc->defaultTextOption());
+    QTextLayout rows(text, doc.defaultFont(), doc.documentLayout()->paintDevice());
+    rows.setTextOption(doc.defaultTextOption());
     rows.beginLayout();
     const QTextLine first = layout->lineAt(0);
-    for (QTextLine line = rows.createLine(); line.isValid(); line = rows.createLine()) {
-        line.setLineWidth(first.width());
-        line.setPosition(QPointF(first.x(), 0));
+    for (QTextLine row = rows.createLine(); row.isValid(); row = rows.createLine()) {
+        row.setLineWidth(first.width());
+        row.setPosition(QPointF(first.x(), 0));
     }
     rows.endLayout();
     std::vector<qsizetype> cuts;
@@ -149,6 +150,9 @@ std::vector<qsizetype> cutsAtRows(const QTextBlock& block) {
         if (at <= start || at >= size || at - start > limit) {
             at = cutNear(text, target);
         }
+        if (at <= prefix.size()) {
+            return {};
+        }
         cuts.push_back(at);
         start = at;
     }
@@ -162,8 +166,12 @@ QString view(const QChar* data, qsizetype size) {
 
 // Inserts a text at the cursor, lines that are too long in pieces, as one
 // edit: the text box lays out no block before all are in. `pace` runs
-// between steps and may end the edit for a moment.
-template <class Pace> void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace) {
+// between steps and may end the edit for a moment. Given the layout of a
+// block on screen, `rowsLike`, a line of a size quick to lay out is cut
+// where its screen lines start.
+template <class Pace>
+void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
+                 const QTextLayout* rowsLike = nullptr) {
     const QTextCharFormat plain;
     const QChar* const data = text.constData();
     const qsizetype size = text.size();
@@ -219,7 +227,15 @@ template <class Pace> void insertLines(QTextCursor& cursor, const QString& text,
             // Qt's own editor. The last line of the text keeps its last
             // piece for the end, since Qt joins typing to a paste only if
             // the paste ended by putting text in.
-            const std::vector<qsizetype> cuts = cutsFor(line);
+            const QString prefix = cursor.block().text().left(cursor.positionInBlock());
+            std::vector<qsizetype> cuts = cutsAtRows(rowsLike, *cursor.document(), prefix, line);
+            if (cuts.empty()) {
+                cuts = cutsFor(line);
+            } else {
+                for (qsizetype& at : cuts) {
+                    at -= prefix.size();
+                }
+            }
             const qsizetype whole = breakLength > 0 ? line.size() : cuts.back();
             const int start = cursor.position();
             cursor.insertText(view(line.data(), whole), plain);
@@ -305,7 +321,9 @@ template <class Change> bool reshape(QTextDocument* doc, int from, int to, Chang
             changed = true;
             const int start = block.position();
             const QString text = block.text();
-            std::vector<qsizetype> cuts = cutsAtRows(block);
+            // The block's own layout may be from before the edit that made
+            // it long; its rows are laid out anew.
+            std::vector<qsizetype> cuts = cutsAtRows(block.layout(), *doc, {}, text);
             if (cuts.empty()) {
                 cuts = cutsFor(text);
             }
@@ -971,6 +989,8 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (large && updates) {
         setUpdatesEnabled(false);
     }
+    // The rows of a block on screen tell how wide a screen line is.
+    const QTextLayout* rows = cursor.block().layout();
     shaping_ = true;
     cursor.beginEditBlock();
     cursor.removeSelectedText();
@@ -989,9 +1009,10 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     const int from = cursor.position();
     if (large) {
         FillPace pace(true);
-        insertLines(cursor, text, pace);
+        insertLines(cursor, text, pace, rows);
     } else {
-        insertLines(cursor, text, [](QTextCursor& /*unused*/) {});
+        insertLines(
+            cursor, text, [](QTextCursor& /*unused*/) {}, rows);
     }
     const bool reshaped = reshape(doc, from, cursor.position(), [] { return true; });
     if (reshaped) {
