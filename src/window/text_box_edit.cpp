@@ -47,6 +47,9 @@ constexpr qint64 kRepaintIntervalMs = 40;
 // a run of typed characters one undo step; a cut would add a step of its
 // own in the middle of the run.
 constexpr int kGrowthLimit = 2;
+// Characters of a line above which a cut is made where the line may wrap,
+// not where the screen line starts: laying out more takes too long.
+constexpr qsizetype kRowsLength = qsizetype(256) * 1024;
 // Characters of short lines that a fill inserts at one go.
 constexpr qsizetype kRunLength = qsizetype(64) * 1024;
 // Characters of a text above which the fill first hands freed memory back.
@@ -126,7 +129,7 @@ std::vector<qsizetype> cutsAtRows(const QTextLayout* layout, const QTextDocument
     const QString text = prefix.toString() + line.toString();
     const qsizetype size = text.size();
     const qsizetype limit = qsizetype(kGrowthLimit) * TextBoxEdit::maxBlockLength();
-    if (layout == nullptr || layout->lineCount() == 0 || size > 4 * limit) {
+    if (layout == nullptr || layout->lineCount() == 0 || size > kRowsLength) {
         return {};
     }
     QTextLayout rows(text, doc.defaultFont(), doc.documentLayout()->paintDevice());
