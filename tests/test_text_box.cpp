@@ -530,6 +530,8 @@ private slots:
             {"a drop with line breaks after the last line", "tall",
              "scEnd click:236 sPgUp cBS drop:532:\\n\\n sPgUp"},
             {"page down after the undo of a drop", "three pages", "drop:462:x undo PgDn"},
+            {"a paste of a long line over lines it takes away", "long then short",
+             "sDown sDown clip:y\\*80 paste"},
             {"page keys after a paste of long lines at the end", "three pages",
              "sPgDn copy cEnd paste PgDn PgUp"},
             {"typing makes a line long at the foot of the window", "tall",

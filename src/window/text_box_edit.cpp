@@ -116,29 +116,44 @@ std::vector<qsizetype> cutsFor(QStringView line) {
     return cuts;
 }
 
-// The places where a line is cut that goes into a block Qt has laid out
-// before (`layout`), the block's text up to the line being `prefix`: where
+// How wide the screen lines of a block are, and where they start.
+struct RowShape {
+    qreal width;
+    qreal x;
+};
+
+// The shape of the screen lines of `block`, if Qt has laid it out.
+std::optional<RowShape> rowShape(const QTextBlock& block) {
+    const QTextLayout* layout = block.layout();
+    if (layout == nullptr || layout->lineCount() == 0) {
+        return std::nullopt;
+    }
+    const QTextLine first = layout->lineAt(0);
+    return RowShape{first.width(), first.x()};
+}
+
+// The places where a line is cut that goes into a block whose screen lines
+// have `shape`, the block's text up to the line being `prefix`: where
 // the whole line's screen lines start, so that the pieces show the rows the
 // whole line has, and where no screen line start will do (a line longer
 // than two pieces may grow), as cutsFor() does. Places count from the
-// start of `prefix`, each past it. Empty where the block was never laid
-// out, the line is too long to lay out at one go, or a place would fall
-// into `prefix`.
-std::vector<qsizetype> cutsAtRows(const QTextLayout* layout, const QTextDocument& doc,
+// start of `prefix`, each past it. Empty without a shape, where the line
+// is too long to lay out at one go, or where a place would fall into
+// `prefix`.
+std::vector<qsizetype> cutsAtRows(const std::optional<RowShape>& shape, const QTextDocument& doc,
                                   QStringView prefix, QStringView line) {
     const QString text = prefix.toString() + line.toString();
     const qsizetype size = text.size();
     const qsizetype limit = qsizetype(kGrowthLimit) * TextBoxEdit::maxBlockLength();
-    if (layout == nullptr || layout->lineCount() == 0 || size > kRowsLength) {
+    if (!shape || size > kRowsLength) {
         return {};
     }
     QTextLayout rows(text, doc.defaultFont(), doc.documentLayout()->paintDevice());
     rows.setTextOption(doc.defaultTextOption());
     rows.beginLayout();
-    const QTextLine first = layout->lineAt(0);
     for (QTextLine row = rows.createLine(); row.isValid(); row = rows.createLine()) {
-        row.setLineWidth(first.width());
-        row.setPosition(QPointF(first.x(), 0));
+        row.setLineWidth(shape->width);
+        row.setPosition(QPointF(shape->x, 0));
     }
     rows.endLayout();
     std::vector<qsizetype> cuts;
@@ -169,12 +184,12 @@ QString view(const QChar* data, qsizetype size) {
 
 // Inserts a text at the cursor, lines that are too long in pieces, as one
 // edit: the text box lays out no block before all are in. `pace` runs
-// between steps and may end the edit for a moment. Given the layout of a
-// block on screen, `rowsLike`, a line of a size quick to lay out is cut
-// where its screen lines start.
+// between steps and may end the edit for a moment. Given the shape of the
+// screen lines, `rowsLike`, a line of a size quick to lay out is cut where
+// its screen lines start.
 template <class Pace>
 void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
-                 const QTextLayout* rowsLike = nullptr) {
+                 const std::optional<RowShape>& rowsLike = std::nullopt) {
     const QTextCharFormat plain;
     const QChar* const data = text.constData();
     const qsizetype size = text.size();
@@ -326,7 +341,7 @@ template <class Change> bool reshape(QTextDocument* doc, int from, int to, Chang
             const QString text = block.text();
             // The block's own layout may be from before the edit that made
             // it long; its rows are laid out anew.
-            std::vector<qsizetype> cuts = cutsAtRows(block.layout(), *doc, {}, text);
+            std::vector<qsizetype> cuts = cutsAtRows(rowShape(block), *doc, {}, text);
             if (cuts.empty()) {
                 cuts = cutsFor(text);
             }
@@ -992,8 +1007,9 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (large && updates) {
         setUpdatesEnabled(false);
     }
-    // The rows of a block on screen tell how wide a screen line is.
-    const QTextLayout* rows = cursor.block().layout();
+    // The rows of a block on screen tell how wide a screen line is; the
+    // block itself may go with the selection.
+    const std::optional<RowShape> rows = rowShape(cursor.block());
     shaping_ = true;
     cursor.beginEditBlock();
     cursor.removeSelectedText();
