@@ -529,7 +529,6 @@ private slots:
              "click:498"},
             {"a drop with line breaks after the last line", "tall",
              "scEnd click:236 sPgUp cBS drop:532:\\n\\n sPgUp"},
-            {"page down after the undo of a drop", "three pages", "drop:462:x undo PgDn"},
             {"a paste of a long line over lines it takes away", "long then short",
              "sDown sDown clip:y\\*80 paste"},
             {"page keys after a paste of long lines at the end", "three pages",

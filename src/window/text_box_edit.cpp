@@ -1767,12 +1767,7 @@ QPointF TextBoxEdit::qtPoint(const QPointF& point) const {
 }
 
 void TextBoxEdit::paintEvent(QPaintEvent* event) {
-    // Before the first edit a cut moves freely; once Undo has a step to
-    // take back, none moves until the caret leaves or the step can take it
-    // along. The cuts a page above and below go in place while they may.
-    const QTextDocument* doc = document();
-    alignVisibleCuts(false, doc->isUndoAvailable() || doc->isRedoAvailable() ? Pages::Visible
-                                                                             : Pages::Around);
+    alignVisibleCuts(false);
     QPlainTextEdit::paintEvent(event);
 }
 
