@@ -142,12 +142,12 @@ std::optional<RowShape> rowShape(const QTextBlock& block) {
 // `prefix`.
 std::vector<qsizetype> cutsAtRows(const std::optional<RowShape>& shape, const QTextDocument& doc,
                                   QStringView prefix, QStringView line) {
-    const QString text = prefix.toString() + line.toString();
-    const qsizetype size = text.size();
-    const qsizetype limit = qsizetype(kGrowthLimit) * TextBoxEdit::maxBlockLength();
+    const qsizetype size = prefix.size() + line.size();
     if (!shape || size > kRowsLength) {
         return {};
     }
+    const QString text = prefix.toString() + line.toString();
+    const qsizetype limit = qsizetype(kGrowthLimit) * TextBoxEdit::maxBlockLength();
     QTextLayout rows(text, doc.defaultFont(), doc.documentLayout()->paintDevice());
     rows.setTextOption(doc.defaultTextOption());
     rows.beginLayout();
@@ -245,7 +245,8 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
             // Qt's own editor. The last line of the text keeps its last
             // piece for the end, since Qt joins typing to a paste only if
             // the paste ended by putting text in.
-            const QString prefix = cursor.block().text().left(cursor.positionInBlock());
+            const QString prefix =
+                rowsLike ? cursor.block().text().left(cursor.positionInBlock()) : QString();
             std::vector<qsizetype> cuts = cutsAtRows(rowsLike, *cursor.document(), prefix, line);
             if (cuts.empty()) {
                 cuts = cutsFor(line);
