@@ -1120,22 +1120,22 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
                                   QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
     const bool vertical = matchesAny(verticalKeys);
     const bool lineEnd = matchesAny(lineEndKeys);
+    const bool page = matchesAny(pageKeys);
+    // A move can leave the next cut off the rows it made; all go in place
+    // before the key.
+    const auto alignCuts = [this](Pages pages) {
+        for (int pass = 0; pass < 8 && alignVisibleCuts(true, pages) > 0; ++pass) {
+        }
+    };
     // The view scrolls to the last page as far as the rows there let it.
     if (event->matches(QKeySequence::MoveToEndOfDocument) ||
         event->matches(QKeySequence::SelectEndOfDocument)) {
-        for (int pass = 0; pass < 8 && alignVisibleCuts(true, Pages::Around) > 0; ++pass) {
-        }
+        alignCuts(Pages::Around);
     }
     // Keys that go by the rows on screen need the cuts where Qt's own
     // editor wraps the line.
     if (vertical || lineEnd) {
-        // A move can leave the next cut off the rows it made; all go in
-        // place before the key.
-        const bool page = matchesAny(pageKeys);
-        for (int pass = 0;
-             pass < 8 && alignVisibleCuts(true, page ? Pages::Around : Pages::Visible) > 0;
-             ++pass) {
-        }
+        alignCuts(page ? Pages::Around : Pages::Visible);
         QTextCursor caret = textCursor();
         // The place where a screen line wraps belongs to the next screen
         // line in Qt's editor; the end of a piece is that place.
@@ -1180,12 +1180,10 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
         QTextCursor caret = textCursor();
         const int x = caret.verticalMovementX();
         int at = caret.position();
-        if (event->matches(QKeySequence::MoveToPreviousPage) ||
-            event->matches(QKeySequence::SelectPreviousPage)) {
-            at = pageAsQt(before, at, QTextCursor::Up, x);
-        } else if (event->matches(QKeySequence::MoveToNextPage) ||
-                   event->matches(QKeySequence::SelectNextPage)) {
-            at = pageAsQt(before, at, QTextCursor::Down, x);
+        if (page) {
+            const bool up = event->matches(QKeySequence::MoveToPreviousPage) ||
+                            event->matches(QKeySequence::SelectPreviousPage);
+            at = pageAsQt(before, at, up ? QTextCursor::Up : QTextCursor::Down, x);
         }
         at = besideCut(at, x);
         if (at != caret.position()) {
@@ -1700,10 +1698,6 @@ int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x
         at.setPosition(position);
         return cursorRect(at).top();
     };
-    // The end of a piece and the start of the next are one place in the text.
-    const auto samePlace = [this](int a, int b) {
-        return a == b || (std::abs(a - b) == 1 && atCutEnd(document(), std::min(a, b)));
-    };
     QTextCursor step(document());
     step.setPosition(from);
     bool wraps = false;
@@ -1728,7 +1722,7 @@ int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x
         step.movePosition(op);
         const int next = step.position();
         const int shown = asQtShows(next, x);
-        if (samePlace(next, at)) {
+        if (samePlace(document(), next, at)) {
             return at;
         }
         at = next;
