@@ -132,6 +132,29 @@ std::optional<RowShape> rowShape(const QTextBlock& block) {
     return RowShape{first.width(), first.x()};
 }
 
+// `text`, one whole line, laid out as the editor lays out a block whose
+// screen lines have `shape`: the same font, wrapping and row heights.
+std::unique_ptr<QTextLayout> rowsOf(const QString& text, const RowShape& shape,
+                                    const QTextDocument& doc) {
+    auto laidOut =
+        std::make_unique<QTextLayout>(text, doc.defaultFont(), doc.documentLayout()->paintDevice());
+    QTextLayout& rows = *laidOut;
+    rows.setTextOption(doc.defaultTextOption());
+    rows.beginLayout();
+    qreal y = 0;
+    for (QTextLine row = rows.createLine(); row.isValid(); row = rows.createLine()) {
+        row.setLeadingIncluded(true);
+        row.setLineWidth(shape.width);
+        row.setPosition(QPointF(shape.x, y));
+        y += row.height();
+        if (row.leading() < 0) {
+            y += std::ceil(row.leading());
+        }
+    }
+    rows.endLayout();
+    return laidOut;
+}
+
 // The places where a line is cut that goes into a block whose screen lines
 // have `shape`, the block's text up to the line being `prefix`: where
 // the whole line's screen lines start, so that the pieces show the rows the
@@ -148,14 +171,8 @@ std::vector<qsizetype> cutsAtRows(const std::optional<RowShape>& shape, const QT
     }
     const QString text = prefix.toString() + line.toString();
     const qsizetype limit = qsizetype(kGrowthLimit) * TextBoxEdit::maxBlockLength();
-    QTextLayout rows(text, doc.defaultFont(), doc.documentLayout()->paintDevice());
-    rows.setTextOption(doc.defaultTextOption());
-    rows.beginLayout();
-    for (QTextLine row = rows.createLine(); row.isValid(); row = rows.createLine()) {
-        row.setLineWidth(shape->width);
-        row.setPosition(QPointF(shape->x, 0));
-    }
-    rows.endLayout();
+    const std::unique_ptr<QTextLayout> laidOut = rowsOf(text, *shape, doc);
+    const QTextLayout& rows = *laidOut;
     std::vector<qsizetype> cuts;
     qsizetype start = 0;
     while (size - start > TextBoxEdit::maxBlockLength()) {
@@ -2113,20 +2130,27 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
                         std::any_of(text.cbegin(), text.cend(), isLineBreak),
                         {},
                         0};
+    // Qt's editor counts the rows of the whole line, which the pieces off
+    // screen may not show yet.
+    QString whole;
     int pieces = 0;
     for (QTextBlock b = first; b.isValid() && (b == first || continuesLine(b)); b = b.next()) {
         if (++pieces > kMaxPieces) {
             return std::nullopt;
         }
-        // The rows alone: the margin below the last block is not the
-        // line's.
-        blockBoundingRect(b);
-        const QTextLayout* layout = b.layout();
-        for (int i = 0; i < layout->lineCount(); ++i) {
-            line.rowTops.push_back(line.height + layout->lineAt(i).y());
-        }
-        line.height += layout->boundingRect().height();
+        whole += b.text();
     }
+    blockBoundingRect(first);
+    const std::optional<RowShape> shape = rowShape(first);
+    if (!shape) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<QTextLayout> rows = rowsOf(whole, *shape, *document());
+    for (int i = 0; i < rows->lineCount(); ++i) {
+        line.rowTops.push_back(rows->lineAt(i).y());
+    }
+    // The rows alone: the margin below the last block is not the line's.
+    line.height = rows->boundingRect().height();
     return line;
 }
 
