@@ -182,6 +182,10 @@ std::vector<qsizetype> cutsAtRows(const std::optional<RowShape>& shape, const QT
         if (at <= start) {
             at = row.textStart() + row.textLength();
         }
+        // The rest is one screen line, not too long for a piece.
+        if (at >= size && size - start <= limit) {
+            break;
+        }
         if (at <= start || at >= size || at - start > limit) {
             at = cutNear(text, target);
         }
@@ -1135,6 +1139,14 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
                                      QKeySequence::SelectEndOfLine};
     constexpr std::array pageKeys{QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
                                   QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
+    // Keys that move the caret along the text and may scroll the view to
+    // it: Qt's editor scrolls by its rows.
+    constexpr std::array alongKeys{
+        QKeySequence::MoveToNextChar,        QKeySequence::MoveToPreviousChar,
+        QKeySequence::MoveToNextWord,        QKeySequence::MoveToPreviousWord,
+        QKeySequence::SelectNextChar,        QKeySequence::SelectPreviousChar,
+        QKeySequence::SelectNextWord,        QKeySequence::SelectPreviousWord,
+        QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument};
     const bool vertical = matchesAny(verticalKeys);
     const bool lineEnd = matchesAny(lineEndKeys);
     const bool page = matchesAny(pageKeys);
@@ -1148,6 +1160,8 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::MoveToEndOfDocument) ||
         event->matches(QKeySequence::SelectEndOfDocument)) {
         alignCuts(Pages::Around);
+    } else if (matchesAny(alongKeys)) {
+        alignCuts(Pages::Visible);
     }
     // Keys that go by the rows on screen need the cuts where Qt's own
     // editor wraps the line.
