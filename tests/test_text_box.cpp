@@ -584,6 +584,10 @@ private slots:
             // A paste's last screen line is one piece, not cut in two.
             {"a paste puts back the end of a long line", "low window",
              "click:158 sPgDn copy cDel paste"},
+            // After an Undo no cut moves: those where page keys go were put
+            // in place before the first edit.
+            {"page down after the undo of a drop", "three pages", "drop:462:x undo PgDn"},
+            {"ctrl+end after the undo of a line break", "three pages", "Ret undo scEnd"},
             // Its rows before the drop are the whole line's, not its pieces'.
             {"a drop that splits a line taller than the window", "low window", "drop:108:\\n"},
             {"a drop with line breaks after the last line", "tall",

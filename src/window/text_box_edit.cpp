@@ -1793,7 +1793,14 @@ QPointF TextBoxEdit::qtPoint(const QPointF& point) const {
 }
 
 void TextBoxEdit::paintEvent(QPaintEvent* event) {
-    alignVisibleCuts(false);
+    // Before the first edit a cut moves freely; once Undo has a step to
+    // take back, none moves until the caret leaves or the step can take it
+    // along, and after an Undo none moves at all. The cuts a page above and
+    // below and on the last page, where page keys go, go in place while
+    // they may.
+    const QTextDocument* doc = document();
+    alignVisibleCuts(false, doc->isUndoAvailable() || doc->isRedoAvailable() ? Pages::Visible
+                                                                             : Pages::Around);
     QPlainTextEdit::paintEvent(event);
 }
 
