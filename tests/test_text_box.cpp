@@ -301,16 +301,21 @@ void run(Side& s, const QString& step) {
             }
         }
     } else if (step.startsWith(u"drop:")) {
+        // The drag comes in at the top left, and the user aims it at the
+        // rows shown then.
+        QMimeData mime;
+        mime.setText(unescape(step.section(u':', 2)));
+        QDragEnterEvent enter(QPoint(0, 0), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(e->viewport(), &enter);
         const QPoint at = s.pointAt(step.section(u':', 1, 1).toInt());
         if (e->viewport()->rect().contains(at)) {
-            QMimeData mime;
-            mime.setText(unescape(step.section(u':', 2)));
-            QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-            QCoreApplication::sendEvent(e->viewport(), &enter);
             QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
             QCoreApplication::sendEvent(e->viewport(), &move);
             QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
             QCoreApplication::sendEvent(e->viewport(), &drop);
+        } else {
+            QDragLeaveEvent leave;
+            QCoreApplication::sendEvent(e->viewport(), &leave);
         }
     } else {
         qFatal("unknown step %s", qPrintable(step));

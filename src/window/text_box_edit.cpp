@@ -2090,6 +2090,16 @@ void TextBoxEdit::mouseReleaseEvent(QMouseEvent* event) {
     handleAt(event, moved.get(), [this](QMouseEvent* e) { QPlainTextEdit::mouseReleaseEvent(e); });
 }
 
+// A drag that comes in ends the rows a run of typing left: the user aims
+// the drop at the rows Qt's editor shows.
+void TextBoxEdit::dragEnterEvent(QDragEnterEvent* event) {
+    if (!isReadOnly()) {
+        tidy();
+        alignVisibleCuts(true);
+    }
+    QPlainTextEdit::dragEnterEvent(event);
+}
+
 void TextBoxEdit::dragMoveEvent(QDragMoveEvent* event) {
     const QPointF at = qtPoint(event->position());
     std::unique_ptr<QDragMoveEvent> moved;
