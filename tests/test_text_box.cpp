@@ -593,6 +593,9 @@ private slots:
             // in place before the first edit.
             {"page down after the undo of a drop", "three pages", "drop:462:x undo PgDn"},
             {"ctrl+end after the undo of a line break", "three pages", "Ret undo scEnd"},
+            // Scrolled down to the caret, the view keeps the margin above a
+            // first line that is cut, as above the first line in Qt's editor.
+            {"ctrl+end where the first line is long", "low window", "click:73 sPgUp cBS scEnd"},
             // Its rows before the drop are the whole line's, not its pieces'.
             {"a drop that splits a line taller than the window", "low window", "drop:108:\\n"},
             {"a drop with line breaks after the last line", "tall",

@@ -1108,6 +1108,18 @@ void TextBoxEdit::noteOwnStep(int edit, int end) {
 }
 
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
+    const int scrolledFrom = verticalScrollBar()->value();
+    pressKey(event);
+    // Page keys scroll by pages, not to the caret.
+    if (!event->matches(QKeySequence::MoveToPreviousPage) &&
+        !event->matches(QKeySequence::MoveToNextPage) &&
+        !event->matches(QKeySequence::SelectPreviousPage) &&
+        !event->matches(QKeySequence::SelectNextPage)) {
+        keepTopMargin(scrolledFrom);
+    }
+}
+
+void TextBoxEdit::pressKey(QKeyEvent* event) {
     tidy();
     // Cuts on screen that wait for the last undo step to end go into it
     // now: a key that starts another step leaves it for good, and Undo and
@@ -1956,6 +1968,45 @@ void TextBoxEdit::joinLastStep(QTextCursor& cursor) {
 }
 
 void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
+    const int scrolledFrom = verticalScrollBar()->value();
+    commitInput(event);
+    keepTopMargin(scrolledFrom);
+}
+
+// Qt's editor scrolls down to a caret below the view by whole lines, and
+// in the text's first line it keeps the margin above the line in view
+// too. Each piece of a first line that is cut is a line to Qt, and only
+// the first keeps the margin: where the view stops in a later piece, it
+// goes on by the rows that Qt's editor goes on by.
+void TextBoxEdit::keepTopMargin(int scrolledFrom) {
+    QScrollBar* bar = verticalScrollBar();
+    const auto inFirstLine = [](QTextBlock block) {
+        while (continuesLine(block)) {
+            block = block.previous();
+        }
+        return block.blockNumber() == 0;
+    };
+    const qreal margin = document()->documentMargin();
+    const qreal height = viewport()->height();
+    while (bar->value() > scrolledFrom && bar->value() < bar->maximum()) {
+        const QTextBlock top = firstVisibleBlock();
+        const QTextCursor caret = textCursor();
+        const QTextBlock block = caret.block();
+        const QTextLine row =
+            block.layout()->lineForTextPosition(caret.position() - block.position());
+        if (top.blockNumber() == 0 || !inFirstLine(top) || !row.isValid()) {
+            return;
+        }
+        const qreal bottom = blockBoundingGeometry(block).translated(contentOffset()).top() +
+                             row.naturalTextRect().bottom();
+        if (bottom + margin <= height || bottom > height) {
+            return;
+        }
+        bar->setValue(bar->value() + 1);
+    }
+}
+
+void TextBoxEdit::commitInput(QInputMethodEvent* event) {
     tidy();
     if (!isReadOnly() && !event->commitString().isEmpty()) {
         alignVisibleCuts(true);

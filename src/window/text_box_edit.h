@@ -103,6 +103,9 @@ private:
     std::optional<LineBeforeDrop> lineBeforeDrop(const QPointF& at, const QDropEvent& event);
     void scrollAsAfterDrop(const LineBeforeDrop& line);
     std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;
+    void pressKey(QKeyEvent* event);
+    void commitInput(QInputMethodEvent* event);
+    void keepTopMargin(int scrolledFrom);
     bool editKeyPressed(QKeyEvent* event);
     bool wordMoved(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);
