@@ -593,6 +593,10 @@ private slots:
             // in place before the first edit.
             {"page down after the undo of a drop", "three pages", "drop:462:x undo PgDn"},
             {"ctrl+end after the undo of a line break", "three pages", "Ret undo scEnd"},
+            // A paste after the text typed into a piece is cut where the
+            // screen lines start, past that text.
+            {"a paste after typing into a long line", "low window",
+             "click:158 sPgDn copy t:y\\*40 paste"},
             // Scrolled down to the caret, the view keeps the margin above a
             // first line that is cut, as above the first line in Qt's editor.
             {"ctrl+end where the first line is long", "low window", "click:73 sPgUp cBS scEnd"},

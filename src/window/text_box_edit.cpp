@@ -176,10 +176,11 @@ std::vector<qsizetype> cutsAtRows(const std::optional<RowShape>& shape, const QT
     std::vector<qsizetype> cuts;
     qsizetype start = 0;
     while (size - start > TextBoxEdit::maxBlockLength()) {
-        const qsizetype target = start + TextBoxEdit::pieceLength();
+        // The text already in the block stays whole.
+        const qsizetype target = std::max(start + TextBoxEdit::pieceLength(), prefix.size() + 1);
         const QTextLine row = rows.lineForTextPosition(static_cast<int>(target));
         qsizetype at = row.textStart();
-        if (at <= start) {
+        if (at <= std::max(start, prefix.size())) {
             at = row.textStart() + row.textLength();
         }
         // The rest is one screen line, not too long for a piece.
@@ -1030,7 +1031,9 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
         setUpdatesEnabled(false);
     }
     // The rows of a block on screen tell how wide a screen line is; the
-    // block itself may go with the selection.
+    // block itself may go with the selection. Cuts put in place just now
+    // may have taken its layout.
+
     const std::optional<RowShape> rows = rowShape(cursor.block());
     shaping_ = true;
     cursor.beginEditBlock();
