@@ -1980,7 +1980,10 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
 // in the text's first line it keeps the margin above the line in view
 // too. Each piece of a first line that is cut is a line to Qt, and only
 // the first keeps the margin: where the view stops in a later piece, it
-// goes on by the rows that Qt's editor goes on by.
+// goes on by the rows that Qt's editor goes on by. A view whose top is
+// inside a line shows the last pixel of the row above, in Qt's editor
+// where the box's starts at a piece: Qt's scrolls for a caret a pixel
+// sooner.
 void TextBoxEdit::keepTopMargin(int scrolledFrom) {
     QScrollBar* bar = verticalScrollBar();
     const auto inFirstLine = [](QTextBlock block) {
@@ -1991,18 +1994,36 @@ void TextBoxEdit::keepTopMargin(int scrolledFrom) {
     };
     const qreal margin = document()->documentMargin();
     const qreal height = viewport()->height();
-    while (bar->value() > scrolledFrom && bar->value() < bar->maximum()) {
-        const QTextBlock top = firstVisibleBlock();
+    const auto caretBottom = [this] {
         const QTextCursor caret = textCursor();
         const QTextBlock block = caret.block();
         const QTextLine row =
             block.layout()->lineForTextPosition(caret.position() - block.position());
-        if (top.blockNumber() == 0 || !inFirstLine(top) || !row.isValid()) {
+        return row.isValid()
+                   ? std::optional(blockBoundingGeometry(block).translated(contentOffset()).top() +
+                                   row.naturalTextRect().bottom())
+                   : std::nullopt;
+    };
+    const QTextBlock top = firstVisibleBlock();
+    if (top.blockNumber() == 0 || !inFirstLine(top)) {
+        return;
+    }
+    if (bar->value() <= scrolledFrom) {
+        const std::optional<qreal> bottom = caretBottom();
+        const QTextLayout* above = top.previous().layout();
+        if (!bottom || !continuesLine(top) || contentOffset().y() != 0 || above->lineCount() == 0) {
             return;
         }
-        const qreal bottom = blockBoundingGeometry(block).translated(contentOffset()).top() +
-                             row.naturalTextRect().bottom();
-        if (bottom + margin <= height || bottom > height) {
+        const qreal gap = blockBoundingRect(top.previous()).height() -
+                          above->lineAt(above->lineCount() - 1).naturalTextRect().bottom();
+        if (*bottom < height - gap || *bottom > height) {
+            return;
+        }
+    }
+    while (bar->value() < bar->maximum() && firstVisibleBlock().blockNumber() > 0 &&
+           inFirstLine(firstVisibleBlock())) {
+        const std::optional<qreal> bottom = caretBottom();
+        if (!bottom || *bottom + margin <= height || *bottom > height) {
             return;
         }
         bar->setValue(bar->value() + 1);
