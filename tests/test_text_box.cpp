@@ -175,12 +175,12 @@ struct Side {
         return {r.left() + 1, low ? r.bottom() - 1 : r.center().y()};
     }
     // With `view`, where the view is scrolled to: the place at its top
-    // left, a pixel down, for a view whose top is where a row starts is
-    // also where the row above it ends.
+    // left, half a row down, for Qt's editor shows a pixel or so of the row
+    // above a view that starts inside a line.
     QString state(bool view) const {
         const QTextCursor c = edit->textCursor();
         const QString top =
-            view ? QString::number(textPos(edit->cursorForPosition(QPoint(0, 1)).position()))
+            view ? QString::number(textPos(edit->cursorForPosition(QPoint(0, edit->fontMetrics().height() / 2)).position()))
                  : QString();
         return u"caret %1 anchor %2 top %3 clipboard \"%4\""_s.arg(textPos(c.position()))
             .arg(textPos(c.anchor()))
