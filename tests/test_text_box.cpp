@@ -97,14 +97,14 @@ Text textNamed(const QString& name) {
 }
 
 // One step of a script, written as a word: a key name (BS, Del, cBS, cDel,
-// L, R, cL, cR, sL, sR, scL, scR, cHome, cEnd, scHome, scEnd, Home, End,
+// sBS, L, R, cL, cR, sL, sR, scL, scR, cHome, cEnd, scHome, scEnd, Home, End,
 // sHome, sEnd, Up, Down, sUp, sDown, PgUp, PgDn, Ret, copy, cut, paste,
 // undo, redo, redoY), ">N"
 // for N presses of Right, "t:TEXT" typed, "ime:TEXT" an input method's
 // commit, "clip:TEXT" the clipboard's new text, "click:N", "dbl:N" and
 // "tpl:N" a click, a double and a triple click at text position N
 // ("clickLow:N" near the bottom of the screen line),
-// "drop:N:TEXT" a drop there. In TEXT "\n" is a line break,
+// "drop:N:TEXT" a drop there. In TEXT "\n" is a line break, "\r" a CR,
 // "\s" a space, "\*N" the character before it N times.
 QString unescape(const QString& s) {
     QString out;
@@ -116,6 +116,8 @@ QString unescape(const QString& s) {
         const QChar c = s[++i];
         if (c == u'n') {
             out += u'\n';
+        } else if (c == u'r') {
+            out += u'\r';
         } else if (c == u's') {
             out += u' ';
         } else if (c == u'*') {
@@ -180,7 +182,9 @@ struct Side {
     QString state(bool view) const {
         const QTextCursor c = edit->textCursor();
         const QString top =
-            view ? QString::number(textPos(edit->cursorForPosition(QPoint(0, edit->fontMetrics().height() / 2)).position()))
+            view ? QString::number(
+                       textPos(edit->cursorForPosition(QPoint(0, edit->fontMetrics().height() / 2))
+                                   .position()))
                  : QString();
         return u"caret %1 anchor %2 top %3 clipboard \"%4\""_s.arg(textPos(c.position()))
             .arg(textPos(c.anchor()))
@@ -208,6 +212,7 @@ void typeText(QWidget* w, const QString& text) {
 const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>>& keys() {
     static const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>> all = {
         {u"BS"_s, {Qt::Key_Backspace, Qt::NoModifier}},
+        {u"sBS"_s, {Qt::Key_Backspace, Qt::ShiftModifier}},
         {u"Del"_s, {Qt::Key_Delete, Qt::NoModifier}},
         {u"cBS"_s, {Qt::Key_Backspace, Qt::ControlModifier}},
         {u"cDel"_s, {Qt::Key_Delete, Qt::ControlModifier}},
@@ -334,10 +339,12 @@ QString randomStep(QRandomGenerator& g, int length, bool rows) {
     // at the real piece length no screen line is that long.
     static const auto sorted = [](bool withRows) {
         QStringList all = keys().keys();
+        // Shift+BackSpace is BackSpace; the rows press it.
         all.removeIf([withRows](const QString& k) {
-            return !withRows &&
-                   (k.contains(u"Up"_s) || k.contains(u"Down"_s) || k.contains(u"Pg"_s) ||
-                    k == u"Home"_s || k == u"End"_s || k == u"sHome"_s || k == u"sEnd"_s);
+            return k == u"sBS"_s ||
+                   (!withRows &&
+                    (k.contains(u"Up"_s) || k.contains(u"Down"_s) || k.contains(u"Pg"_s) ||
+                     k == u"Home"_s || k == u"End"_s || k == u"sHome"_s || k == u"sEnd"_s));
         });
         all.sort();
         return all;
@@ -582,6 +589,23 @@ private slots:
             {"a drop that makes a line long at the foot of the window", "tall",
              "drop:202:\\n\\n >38 ime:\\n\\n >43 scEnd t:y\\*40 drop:415:y\\*40 dbl:209 t:a\\nb "
              "click:498"},
+            // Selections that start or end where a piece does, and breaks
+            // and typing that join or end undo steps in pieces.
+            {"a paste of a CR LF into a later piece", "ascii", ">70 clip:a\\r\\nb paste"},
+            {"copy of a selection that ends at a piece's start", "long then short",
+             "click:70 scR copy"},
+            {"BackSpace over a selection from a piece's start", "long then short",
+             "click:244 sDown BS"},
+            {"undo of Return over a selection from a line's end", "japanese",
+             "cEnd Ret cHome End scEnd Ret undo"},
+            {"typing that makes a line long right after a redo", "empty",
+             "t:y\\*95 cHome Ret undo redo t:x undo"},
+            {"BackSpace after typing after a paste", "ascii", ">70 clip:abc paste t:x BS BS undo"},
+            {"shift-backspace at a cut", "long then short", ">76 sBS"},
+            {"typing that makes a line long after a commit with a break", "ascii",
+             ">70 ime:\\ny\\*45 t:x undo"},
+            {"BackSpaces over a line break after the undo of a drop", "long then short",
+             ">38 t:y\\*40 drop:210:x undo click:312 BS BS undo"},
             // A move along the text scrolls by the rows Qt's editor has,
             // not by those of a piece that a commit made long.
             {"a move after a commit at the foot of the window", "low window",
