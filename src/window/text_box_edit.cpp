@@ -1808,14 +1808,7 @@ QPointF TextBoxEdit::qtPoint(const QPointF& point) const {
 }
 
 void TextBoxEdit::paintEvent(QPaintEvent* event) {
-    // Before the first edit a cut moves freely; once Undo has a step to
-    // take back, none moves until the caret leaves or the step can take it
-    // along, and after an Undo none moves at all. The cuts a page above and
-    // below and on the last page, where page keys go, go in place while
-    // they may.
-    const QTextDocument* doc = document();
-    alignVisibleCuts(false, doc->isUndoAvailable() || doc->isRedoAvailable() ? Pages::Visible
-                                                                             : Pages::Around);
+    alignVisibleCuts(false);
     QPlainTextEdit::paintEvent(event);
 }
 
@@ -1834,6 +1827,17 @@ void TextBoxEdit::paintEvent(QPaintEvent* event) {
 int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages) {
     QTextDocument* doc = document();
     const bool history = doc->isUndoAvailable() || doc->isRedoAvailable();
+    // Before the first edit a cut moves freely; once Undo has a step to
+    // take back, none moves until the caret leaves or the step can take it
+    // along, and after an Undo none moves at all. Before the first key,
+    // click or drop that may edit, the cuts a page above and below and on
+    // the last page, where page keys go, go in place while they may.
+    const bool beforeFirstEdit = !history && leaving;
+    if (beforeFirstEdit) {
+        pages = Pages::Around;
+    }
+    // A paint moves a few cuts at a time and asks for another.
+    const int most = beforeFirstEdit ? 64 : 8;
     if (history && !canJoinLastStep()) {
         return 0;
     }
@@ -1861,7 +1865,7 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages) {
     // Aligns the cuts of the blocks from `block`, whose top is at `top`,
     // down to `bottom`.
     const auto alignDown = [&](QTextBlock block, qreal top, qreal bottom) {
-        while (block.isValid() && top <= bottom && moves < 8) {
+        while (block.isValid() && top <= bottom && moves < most) {
             if (alignCut(block, open)) {
                 ++moves;
                 if (!history) {
