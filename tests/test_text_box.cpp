@@ -602,6 +602,8 @@ private slots:
              "t:y\\*95 cHome Ret undo redo t:x undo"},
             {"BackSpace after typing after a paste", "ascii", ">70 clip:abc paste t:x BS BS undo"},
             {"shift-backspace at a cut", "long then short", ">76 sBS"},
+            // Typing over a selection that makes a line long is one step.
+            {"typing over a selection makes a line long", "empty", "t:y\\*80 sL t:x\\*40 undo"},
             {"typing that makes a line long after a commit with a break", "ascii",
              ">70 ime:\\ny\\*45 t:x undo"},
             {"BackSpaces over a line break after the undo of a drop", "long then short",

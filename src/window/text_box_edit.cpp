@@ -1610,7 +1610,9 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
                qtRun_.steps == steps) {
         // A removal next to the run's, which Qt joined to it: the run
         // still takes one stretch of the text, starting at the caret.
-    } else if (steps == was.steps + 1) {
+    } else if (steps == was.steps + 1 || (was.block && steps > was.steps)) {
+        // Qt counts two undo steps for a key typed over a selection, which
+        // one Undo takes back together with the typing after it.
         qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, was.block, was.lineBreak};
     } else if (steps == was.steps && was.edit == static_cast<int>(Edit::Type) &&
                pasteRevision_ == was.revision && samePlace(doc, pasteEnd_, was.end)) {
