@@ -602,6 +602,9 @@ private slots:
              "t:y\\*95 cHome Ret undo redo t:x undo"},
             {"BackSpace after typing after a paste", "ascii", ">70 clip:abc paste t:x BS BS undo"},
             {"shift-backspace at a cut", "long then short", ">76 sBS"},
+            // After the Redo of a paste that ends in text, typing joins it.
+            {"typing that makes a line long after the redo of a paste", "empty",
+             "t:y\\*94 cHome clip:\\nb paste undo redo t:x undo"},
             // Typing over a selection that makes a line long is one step.
             {"typing over a selection makes a line long", "empty", "t:y\\*80 sL t:x\\*40 undo"},
             {"typing that makes a line long after a commit with a break", "ascii",

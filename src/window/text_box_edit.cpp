@@ -916,6 +916,11 @@ QTextDocument* TextBoxEdit::newDocument() {
     }
     doc->setDocumentLayout(layout);
     connect(doc, &QTextDocument::contentsChange, this, &TextBoxEdit::tidyLater);
+    connect(doc, &QTextDocument::undoCommandAdded, this, [this] {
+        if (pasteUndone_ || document()->availableUndoSteps() != pasteSteps_) {
+            pasteSteps_ = -1;
+        }
+    });
     return doc;
 }
 
@@ -1082,6 +1087,8 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
 void TextBoxEdit::notePasteEnd(const QString& text) {
     pasteRevision_ = isLineBreak(text.back()) ? -1 : document()->revision();
     pasteEnd_ = textCursor().position();
+    pasteSteps_ = pasteRevision_ >= 0 ? document()->availableUndoSteps() : -1;
+    pasteUndone_ = false;
     stepEnd_ = textCursor();
     stepEnd_.clearSelection();
 }
@@ -1093,6 +1100,8 @@ void TextBoxEdit::noteQtBlock(bool endsInText) {
     if (endsInText) {
         pasteRevision_ = document()->revision();
         pasteEnd_ = textCursor().position();
+        pasteSteps_ = document()->availableUndoSteps();
+        pasteUndone_ = false;
     } else {
         blockRevision_ = document()->revision();
     }
@@ -1258,6 +1267,15 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         noteQtRun(was, edit == Edit::Type ? event->text() : QString());
     } else if (redo && document()->revision() != was.revision) {
         noteRedoneTyping(was);
+        const QTextCursor caret = textCursor();
+        if (pasteSteps_ == document()->availableUndoSteps() && !caret.hasSelection() &&
+            samePlace(document(), caret.position(), pasteEnd_)) {
+            pasteRevision_ = document()->revision();
+            pasteUndone_ = false;
+            stepEnd_ = caret;
+        }
+    } else if (event->matches(QKeySequence::Undo)) {
+        pasteUndone_ = pasteUndone_ || document()->availableUndoSteps() < pasteSteps_;
     } else if (document()->revision() != was.revision && !event->matches(QKeySequence::Undo) &&
                !redo) {
         // Every other edit of Qt's own is an edit block.
@@ -2079,6 +2097,7 @@ void TextBoxEdit::commitInput(QInputMethodEvent* event) {
     notePasteEnd(commit);
     if (!joinable) {
         pasteRevision_ = -1;
+        pasteSteps_ = -1;
     }
     event->accept();
 }

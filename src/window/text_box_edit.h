@@ -146,6 +146,11 @@ private:
     // method's commit that ended in text, which typing right after it joins.
     int pasteRevision_ = -1;
     int pasteEnd_ = -1;
+    // The undo steps right after that paste, its step the last: a Redo that
+    // brings the step back lets typing join it again. -1 once another step
+    // took its place.
+    int pasteSteps_ = -1;
+    bool pasteUndone_ = false;
     // The document's revision after an edit block of Qt's own that nothing
     // typed joins.
     int blockRevision_ = -1;
