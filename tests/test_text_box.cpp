@@ -615,6 +615,8 @@ private slots:
             // not by those of a piece that a commit made long.
             {"a move after a commit at the foot of the window", "low window",
              "click:41 ime:y\\*40 >36"},
+            {"a word move after a commit at the foot of the window", "low window",
+             "click:130 ime:y\\*40 cR"},
             // A paste's last screen line is one piece, not cut in two.
             {"a paste puts back the end of a long line", "low window",
              "click:158 sPgDn copy cDel paste"},
@@ -626,6 +628,8 @@ private slots:
             // screen lines start, past that text.
             {"a paste after typing into a long line", "low window",
              "click:158 sPgDn copy t:y\\*40 paste"},
+            {"a paste after typing over most of a piece", "low window",
+             "click:130 sPgDn copy t:y\\*40 paste"},
             // Scrolled down to the caret, the view keeps the margin above a
             // first line that is cut, as above the first line in Qt's editor.
             {"ctrl+end where the first line is long", "low window", "click:73 sPgUp cBS scEnd"},
@@ -791,8 +795,16 @@ private slots:
                     randomStep(g, length + 20, text != u"emoji"_s && text != u"grapheme"_s);
                 // Known gap: a cut inside one grapheme is a place a click
                 // can reach, where Qt has none.
-                if (text != u"grapheme"_s || !step.contains(u':') || step.startsWith(u"t:") ||
-                    step.startsWith(u"ime:") || step.startsWith(u"clip:")) {
+                const bool graphemeClick = text == u"grapheme"_s && step.contains(u':') &&
+                                           !step.startsWith(u"t:") && !step.startsWith(u"ime:") &&
+                                           !step.startsWith(u"clip:");
+                // Qt 6.4's own editor crashes on a drop of a run wider than a
+                // screen line into the last screen line of a line, with the
+                // view at the end (it brings the caret into view before it
+                // lays the line out again), which the low window reaches.
+                const bool qtCrashes = text == u"low window"_s && step.startsWith(u"drop:") &&
+                                       step.endsWith(u"y\\*40"_s);
+                if (!graphemeClick && !qtCrashes) {
                     script << step;
                 }
             }
