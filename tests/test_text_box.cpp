@@ -635,6 +635,8 @@ private slots:
             {"ctrl+end where the first line is long", "low window", "click:73 sPgUp cBS scEnd"},
             {"return at the foot of the window where the first line is long", "low window",
              "click:73 sPgUp cBS scEnd tpl:327 Ret"},
+            {"a commit at the foot of the window where the first line is long", "low window",
+             "click:73 sPgUp cBS cEnd ime:\\n"},
             // Its rows before the drop are the whole line's, not its pieces'.
             {"a drop that splits a line taller than the window", "low window", "drop:108:\\n"},
             {"a drop with line breaks after the last line", "tall",
