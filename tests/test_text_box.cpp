@@ -639,6 +639,11 @@ private slots:
              "click:73 sPgUp cBS cEnd ime:\\n"},
             // Its rows before the drop are the whole line's, not its pieces'.
             {"a drop that splits a line taller than the window", "low window", "drop:108:\\n"},
+            {"a drop into a line taller than the window, split after its first row", "low window",
+             "clip:lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\slorem"
+             "\\sipsum\\sdolor\\ssit\\samet click:50 paste cHome drop:150:\\n"},
+            // A drag that comes in puts the rows typing left in place.
+            {"drops one after another", "low window", "drop:122:\\n\\n drop:59:y\\*40 drop:348:あ"},
             {"a drop with line breaks after the last line", "tall",
              "scEnd click:236 sPgUp cBS drop:532:\\n\\n sPgUp"},
             {"a paste of a long line over lines it takes away", "long then short",
