@@ -635,6 +635,8 @@ private slots:
             {"ctrl+end where the first line is long", "low window", "click:73 sPgUp cBS scEnd"},
             {"return at the foot of the window where the first line is long", "low window",
              "click:73 sPgUp cBS scEnd tpl:327 Ret"},
+            {"a drop at the foot of the window where the first line is long", "low window",
+             ">24 scHome cut dbl:152 ime:\\n\\n sPgDn sPgUp Ret drop:282:\\n"},
             {"a commit at the foot of the window where the first line is long", "low window",
              "click:73 sPgUp cBS cEnd ime:\\n"},
             // Its rows before the drop are the whole line's, not its pieces'.

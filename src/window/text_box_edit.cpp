@@ -2318,8 +2318,12 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
         return;
     }
     // The first screen line from which the caret's shows whole, as Qt's
-    // editor counts the rows; above the first, the margin shows too.
-    const auto room = [&](const QTextBlock& b) {
+    // editor counts the rows; in the text's first line, whose pieces are
+    // one block to Qt, the margin above it shows too.
+    const auto room = [&](QTextBlock b) {
+        while (continuesLine(b)) {
+            b = b.previous();
+        }
         return b == doc->firstBlock() ? height - doc->documentMargin() : height;
     };
     QTextBlock b = firstVisibleBlock();
