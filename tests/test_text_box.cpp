@@ -630,6 +630,8 @@ private slots:
              "click:158 sPgDn copy t:y\\*40 paste"},
             {"a paste after typing over most of a piece", "low window",
              "click:130 sPgDn copy t:y\\*40 paste"},
+            {"a paste after typing that ends where the line may wrap", "low window",
+             "click:130 sPgDn copy t:y\\*35 t:\\s paste"},
             // Scrolled down to the caret, the view keeps the margin above a
             // first line that is cut, as above the first line in Qt's editor.
             {"ctrl+end where the first line is long", "low window", "click:73 sPgUp cBS scEnd"},
@@ -641,6 +643,21 @@ private slots:
              "click:73 sPgUp cBS cEnd ime:\\n"},
             // Its rows before the drop are the whole line's, not its pieces'.
             {"a drop that splits a line taller than the window", "low window", "drop:108:\\n"},
+            // A line of as many pieces as a drop notes the rows of.
+            {"a drop that splits a line of sixteen pieces", "tall",
+             "click:310 ime:"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"
+             "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet"
+             " cHome drop:440:\\n"},
             {"a drop into a line taller than the window, split after its first row", "low window",
              "clip:lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\slorem"
              "\\sipsum\\sdolor\\ssit\\samet click:50 paste cHome drop:150:\\n"},

@@ -160,7 +160,7 @@ std::unique_ptr<QTextLayout> rowsOf(const QString& text, const RowShape& shape,
 // the whole line's screen lines start, so that the pieces show the rows the
 // whole line has, and where no screen line start will do (a line longer
 // than two pieces may grow), as cutsFor() does. Places count from the
-// start of `prefix`, each past it. Empty without a shape, where the line
+// start of `prefix`, none inside it. Empty without a shape, where the line
 // is too long to lay out at one go, or where a place would fall into
 // `prefix`.
 std::vector<qsizetype> cutsAtRows(const std::optional<RowShape>& shape, const QTextDocument& doc,
@@ -190,7 +190,7 @@ std::vector<qsizetype> cutsAtRows(const std::optional<RowShape>& shape, const QT
         if (at <= start || at >= size || at - start > limit) {
             at = cutNear(text, target);
         }
-        if (at <= prefix.size()) {
+        if (at < prefix.size()) {
             return {};
         }
         cuts.push_back(at);
