@@ -238,10 +238,7 @@ std::pair<int, int> TextBoxAccessible::boundaries(int offset,
         break;
     case QAccessible::SentenceBoundary:
     case QAccessible::ParagraphBoundary: {
-        QTextBlock first = cursor.block();
-        while (continuesLine(first)) {
-            first = first.previous();
-        }
+        const QTextBlock first = lineStart(cursor.block());
         QTextBlock last = cursor.block();
         while (continuesLine(last.next())) {
             last = last.next();

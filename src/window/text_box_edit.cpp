@@ -864,6 +864,13 @@ bool continuesLine(const QTextBlock& block) {
            block.charFormat().hasProperty(kContinuation);
 }
 
+QTextBlock lineStart(QTextBlock block) {
+    while (continuesLine(block)) {
+        block = block.previous();
+    }
+    return block;
+}
+
 bool mayHoldCuts(const QTextDocument& doc) {
     const QList<QTextFormat> formats = doc.allFormats();
     return std::any_of(formats.cbegin(), formats.cend(), [](const QTextFormat& f) {
@@ -1119,14 +1126,22 @@ void TextBoxEdit::noteOwnStep(int edit, int end) {
     stepEnd_.setPosition(end);
 }
 
+namespace {
+
+constexpr std::array kPageKeys{QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
+                               QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
+
+template <class Keys> bool matchesAny(const QKeyEvent* event, const Keys& keys) {
+    return std::any_of(keys.begin(), keys.end(), [event](auto key) { return event->matches(key); });
+}
+
+} // namespace
+
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     const int scrolledFrom = verticalScrollBar()->value();
     pressKey(event);
     // Page keys scroll by pages, not to the caret.
-    if (!event->matches(QKeySequence::MoveToPreviousPage) &&
-        !event->matches(QKeySequence::MoveToNextPage) &&
-        !event->matches(QKeySequence::SelectPreviousPage) &&
-        !event->matches(QKeySequence::SelectNextPage)) {
+    if (!matchesAny(event, kPageKeys)) {
         keepTopMargin(scrolledFrom);
     }
 }
@@ -1149,10 +1164,6 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     if (!isReadOnly() && editKeyPressed(event)) {
         return;
     }
-    const auto matchesAny = [event](const auto& keys) {
-        return std::any_of(keys.begin(), keys.end(),
-                           [event](auto key) { return event->matches(key); });
-    };
     constexpr std::array verticalKeys{
         QKeySequence::MoveToPreviousLine, QKeySequence::MoveToNextLine,
         QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
@@ -1161,8 +1172,6 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     constexpr std::array lineEndKeys{QKeySequence::MoveToStartOfLine, QKeySequence::MoveToEndOfLine,
                                      QKeySequence::SelectStartOfLine,
                                      QKeySequence::SelectEndOfLine};
-    constexpr std::array pageKeys{QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
-                                  QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage};
     // Keys that move the caret along the text and may scroll the view to
     // it: Qt's editor scrolls by its rows.
     constexpr std::array alongKeys{
@@ -1171,9 +1180,9 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         QKeySequence::SelectNextChar,        QKeySequence::SelectPreviousChar,
         QKeySequence::SelectNextWord,        QKeySequence::SelectPreviousWord,
         QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument};
-    const bool vertical = matchesAny(verticalKeys);
-    const bool lineEnd = matchesAny(lineEndKeys);
-    const bool page = matchesAny(pageKeys);
+    const bool vertical = matchesAny(event, verticalKeys);
+    const bool lineEnd = matchesAny(event, lineEndKeys);
+    const bool page = matchesAny(event, kPageKeys);
     // A move can leave the next cut off the rows it made; all go in place
     // before the key.
     const auto alignCuts = [this](Pages pages) {
@@ -1184,7 +1193,7 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     if (event->matches(QKeySequence::MoveToEndOfDocument) ||
         event->matches(QKeySequence::SelectEndOfDocument)) {
         alignCuts(Pages::Around);
-    } else if (matchesAny(alongKeys)) {
+    } else if (matchesAny(event, alongKeys)) {
         alignCuts(Pages::Visible);
     }
     // Keys that go by the rows on screen need the cuts where Qt's own
@@ -2010,11 +2019,8 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
 // sooner.
 void TextBoxEdit::keepTopMargin(int scrolledFrom) {
     QScrollBar* bar = verticalScrollBar();
-    const auto inFirstLine = [](QTextBlock block) {
-        while (continuesLine(block)) {
-            block = block.previous();
-        }
-        return block.blockNumber() == 0;
+    const auto inFirstLine = [](const QTextBlock& block) {
+        return lineStart(block).blockNumber() == 0;
     };
     const qreal margin = document()->documentMargin();
     const qreal height = viewport()->height();
@@ -2250,10 +2256,7 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
         return std::nullopt;
     }
     const int position = cursorForPosition(at.toPoint()).position();
-    QTextBlock first = document()->findBlock(position);
-    while (continuesLine(first)) {
-        first = first.previous();
-    }
+    const QTextBlock first = lineStart(document()->findBlock(position));
     const QString text = mime->text();
     LineBeforeDrop line{verticalScrollBar()->value(),
                         first.position(),
@@ -2320,11 +2323,8 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     // The first screen line from which the caret's shows whole, as Qt's
     // editor counts the rows; in the text's first line, whose pieces are
     // one block to Qt, the margin above it shows too.
-    const auto room = [&](QTextBlock b) {
-        while (continuesLine(b)) {
-            b = b.previous();
-        }
-        return b == doc->firstBlock() ? height - doc->documentMargin() : height;
+    const auto room = [&](const QTextBlock& b) {
+        return lineStart(b) == doc->firstBlock() ? height - doc->documentMargin() : height;
     };
     QTextBlock b = firstVisibleBlock();
     if (split && first.blockNumber() < b.blockNumber()) {
@@ -2414,11 +2414,8 @@ void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
         return;
     }
     // A triple click selects a line: all of it, not one piece.
-    QTextBlock first = document()->findBlock(cursor.selectionStart());
+    const QTextBlock first = lineStart(document()->findBlock(cursor.selectionStart()));
     QTextBlock last = first;
-    while (continuesLine(first)) {
-        first = first.previous();
-    }
     while (continuesLine(last.next())) {
         last = last.next();
     }

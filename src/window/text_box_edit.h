@@ -20,6 +20,8 @@ namespace rt {
 // Whether a block of a text box's document continues the line of the block
 // before it: the break between them is a cut, not a line break.
 bool continuesLine(const QTextBlock& block);
+// The first piece of the line that `block` is a piece of.
+QTextBlock lineStart(QTextBlock block);
 // False when no block of the document can continue a line, which its few
 // formats tell without a walk over every block; most documents hold no cut.
 bool mayHoldCuts(const QTextDocument& doc);
