@@ -1317,8 +1317,10 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const bool inLongLine = inPiece(block);
     bool atCut = (cursor.hasSelection() && nearCut(cursor)) ||
                  (joining.isValid() && (continuesLine(block) || continuesLine(joining)));
-    if (!cursor.hasSelection() && inLongLine &&
-        (edit == Edit::Break || edit == Edit::DeleteToEnd)) {
+    // Delete to the end takes the rest of the whole line, from the caret's
+    // piece over the pieces after it, with a selection too.
+    if (inLongLine &&
+        ((edit == Edit::Break && !cursor.hasSelection()) || edit == Edit::DeleteToEnd)) {
         atCut = true;
     }
     if (edit == Edit::Break && cursor.hasSelection() && cursor.block().length() == 1 &&
