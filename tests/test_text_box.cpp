@@ -786,6 +786,9 @@ private slots:
             {"BackSpace at a cut right after a paste", "ascii", "clip:y\\*48 paste BS undo"},
             {"typing after a commit and a caret move", "emoji",
              "click:45 t:👍🏽 ime:abc L t:\\s undo"},
+            // A triple click scrolls to the caret after the line by the
+            // rows of the whole line.
+            {"a triple click on a line taller than the window", "low window", "tpl:111"},
             // Ctrl+K takes the rest of the whole line, not of its piece.
             {"ctrl+k in a long line", "ascii", ">30 cK undo redo t:x undo"},
             {"ctrl+k in a long line before short ones", "long then short",

@@ -1855,7 +1855,7 @@ void TextBoxEdit::paintEvent(QPaintEvent* event) {
 // left alone until the caret leaves (`leaving`, or the caret elsewhere):
 // the move would end Qt's own run of keys, whose rules for joining them
 // only Qt knows.
-int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages) {
+int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
     QTextDocument* doc = document();
     const bool history = doc->isUndoAvailable() || doc->isRedoAvailable();
     // Before the first edit a cut moves freely; once Undo has a step to
@@ -1864,9 +1864,7 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages) {
     // click or drop that may edit, the cuts a page above and below and on
     // the last page, where page keys go, go in place while they may.
     const bool beforeFirstEdit = !history && leaving;
-    if (beforeFirstEdit) {
-        pages = Pages::Around;
-    }
+    const bool around = pages == Pages::Around || beforeFirstEdit;
     // A paint moves a few cuts at a time and asks for another.
     const int most = beforeFirstEdit ? 64 : 8;
     if (history && !canJoinLastStep()) {
@@ -1919,15 +1917,19 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages) {
     };
     const qreal height = viewport()->height();
     shaping_ = true;
-    if (pages == Pages::Around) {
+    if (around) {
         // A page key goes a page up or down, no further than the view can
         // scroll, which the rows of the last page decide.
         const auto [first, top] = above(firstVisibleBlock(), height);
         alignDown(first, contentOffset().y() + top, 2 * height);
         const auto [last, lastTop] = above(doc->lastBlock(), height);
         alignDown(last, lastTop, height);
-    } else {
+    } else if (pages == Pages::Visible) {
         alignDown(firstVisibleBlock(), contentOffset().y(), height);
+    }
+    if (pages == Pages::Above) {
+        const auto [first, top] = above(doc->findBlock(at), height);
+        alignDown(first, top, 0);
     }
     if (joined) {
         // Redo of the step leaves the caret where the step's own edit did.
@@ -2415,7 +2417,18 @@ void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
     if (!tripleClick) {
         return;
     }
-    // A triple click selects a line: all of it, not one piece.
+    // A triple click selects a line: all of it, not one piece. The view
+    // then scrolls to the caret after the line by the rows above it, which
+    // go where the whole line wraps first.
+    for (int pass = 0; pass < 8; ++pass) {
+        QTextBlock end = document()->findBlock(cursor.selectionEnd());
+        while (continuesLine(end.next())) {
+            end = end.next();
+        }
+        if (alignVisibleCuts(true, Pages::Above, end.position()) == 0) {
+            break;
+        }
+    }
     const QTextBlock first = lineStart(document()->findBlock(cursor.selectionStart()));
     QTextBlock last = first;
     while (continuesLine(last.next())) {

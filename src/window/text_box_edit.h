@@ -113,10 +113,11 @@ private:
     void tidyLater(int from, int removed, int added);
     Q_INVOKABLE void tidy();
     // The number of cuts it moved.
-    // Which cuts to align: those on screen, or those that a page key can
-    // reach and those of the last page.
-    enum class Pages { Visible, Around };
-    int alignVisibleCuts(bool leaving, Pages pages = Pages::Visible);
+    // Which cuts to align: those on screen, those that a page key can
+    // reach and those of the last page, or those a page above the block at
+    // `at`, by whose rows the view scrolls to a caret there.
+    enum class Pages { Visible, Around, Above };
+    int alignVisibleCuts(bool leaving, Pages pages = Pages::Visible, int at = -1);
     template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
 
     // True while the text box itself reshapes or fills the document, whose
