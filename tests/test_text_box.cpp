@@ -786,6 +786,9 @@ private slots:
             {"BackSpace at a cut right after a paste", "ascii", "clip:y\\*48 paste BS undo"},
             {"typing after a commit and a caret move", "emoji",
              "click:45 t:👍🏽 ime:abc L t:\\s undo"},
+            // Return, too, scrolls to the caret by the rows of whole
+            // lines, the line that ends at the break included.
+            {"return in a long line at the foot of the window", "low window", "click:136 Ret"},
             // A triple click scrolls to the caret after the line by the
             // rows of the whole line.
             {"a triple click on a line taller than the window", "low window", "tpl:111"},

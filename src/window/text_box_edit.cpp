@@ -1465,8 +1465,17 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     shaping_ = false;
     // Typing that replaced a selection ends in an insertion, which Qt's own
     // typing after it joins; so does the text box's.
-    noteOwnStep((single && !lineBreak) || edit == Edit::Type ? static_cast<int>(edit) : -1,
-                cursor.position());
+    const bool runGoesOn = (single && !lineBreak) || edit == Edit::Type;
+    noteOwnStep(runGoesOn ? static_cast<int>(edit) : -1, cursor.position());
+    // Qt's editor scrolls to the caret by the rows of whole lines. The
+    // edit may have left the cuts above the caret off them, which then go
+    // in place, in the same step; a run of keys that may go on is left
+    // alone, as its next key would not join the step.
+    for (int pass = 0; !runGoesOn && pass < 8; ++pass) {
+        if (alignVisibleCuts(true, Pages::Above, cursor.position()) == 0) {
+            break;
+        }
+    }
     setTextCursor(cursor);
     event->accept();
     return true;
