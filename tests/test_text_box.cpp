@@ -671,6 +671,8 @@ private slots:
              "clip:lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\slorem"
              "\\sipsum\\sdolor\\ssit\\samet click:50 paste cHome drop:150:\\n"},
             // A drag that comes in puts the rows typing left in place.
+            {"a drop that splits a line at the top of the window", "low window",
+             "PgDn drop:192:\\n\\n"},
             {"drops one after another", "low window", "drop:122:\\n\\n drop:59:y\\*40 drop:348:あ"},
             {"a drop with line breaks after the last line", "tall",
              "scEnd click:236 sPgUp cBS drop:532:\\n\\n sPgUp"},

@@ -2240,7 +2240,7 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
         moved->setDropAction(event->dropAction());
     }
     const int revision = document()->revision();
-    const std::optional<LineBeforeDrop> line = lineBeforeDrop(at, *event);
+    std::optional<LineBeforeDrop> line = lineBeforeDrop(at, *event);
     // Qt's drop is an edit block, whatever it drops.
     dropping_ = true;
     handleAt(event, moved.get(), [this](QDropEvent* e) { QPlainTextEdit::dropEvent(e); });
@@ -2248,6 +2248,19 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
     if (document()->revision() != revision) {
         noteQtBlock(false);
         if (line) {
+            // Qt's editor has the rows of the split line's first part where
+            // it wraps; so do the pieces before the drop, in the drop's step.
+            QTextCursor start(document());
+            start.setPosition(line->start);
+            QTextCursor dropAt(document());
+            dropAt.setPosition(line->dropAt);
+            for (int pass = 0; line->breaks && pass < 8; ++pass) {
+                if (alignVisibleCuts(true, Pages::Above, dropAt.position()) == 0) {
+                    break;
+                }
+            }
+            line->start = start.position();
+            line->dropAt = dropAt.position();
             scrollAsAfterDrop(*line);
         }
     }
