@@ -83,6 +83,11 @@ const QList<Text>& texts() {
          repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 12) +
              repeat(u"\r\nend"_s, 4),
          130, Qt::ScrollBarAlwaysOn},
+        // A line more than two windows tall.
+        {"lower window",
+         repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 40) +
+             repeat(u"\r\nend"_s, 4),
+         130, Qt::ScrollBarAlwaysOn},
     };
     return all;
 }
@@ -673,6 +678,7 @@ private slots:
             // A drag that comes in puts the rows typing left in place.
             {"a drop that splits a line at the top of the window", "low window",
              "PgDn drop:192:\\n\\n"},
+            {"a drop of a break above an earlier one", "low window", "drop:134:\\n drop:121:a\\nb"},
             {"drops one after another", "low window", "drop:122:\\n\\n drop:59:y\\*40 drop:348:あ"},
             {"a drop with line breaks after the last line", "tall",
              "scEnd click:236 sPgUp cBS drop:532:\\n\\n sPgUp"},
@@ -794,6 +800,9 @@ private slots:
             // A triple click scrolls to the caret after the line by the
             // rows of the whole line.
             {"a triple click on a line taller than the window", "low window", "tpl:111"},
+            {"a triple click on a line two windows tall", "lower window", "tpl:111"},
+            // The rows of the last page start where the whole line's do.
+            {"ctrl+end after a line two windows tall", "lower window", "cEnd"},
             // Ctrl+K takes the rest of the whole line, not of its piece.
             {"ctrl+k in a long line", "ascii", ">30 cK undo redo t:x undo"},
             {"ctrl+k in a long line before short ones", "long then short",

@@ -47,6 +47,9 @@ constexpr qint64 kRepaintIntervalMs = 40;
 // a run of typed characters one undo step; a cut would add a step of its
 // own in the middle of the run.
 constexpr int kGrowthLimit = 2;
+// The length of a line that is quick to lay out whole, as Qt's editor
+// does: sixteen pieces of the usual length.
+constexpr int kExactRowsLength = 16 * TextBoxEdit::kPieceLength;
 // Characters of a line above which a cut is made where the line may wrap,
 // not where the screen line starts: laying out more takes too long.
 constexpr qsizetype kRowsLength = qsizetype(256) * 1024;
@@ -1915,14 +1918,28 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
             block = block.next();
         }
     };
-    // The first block of the `height` above `block`, and its top.
+    // The first block of the `height` above `block`, and its top. A piece's
+    // rows start where the whole line's do only below a cut in place, so in
+    // a line quick to lay out the cuts go in place from its first piece on.
     const auto above = [this](QTextBlock block, qreal height) {
         qreal top = 0;
         while (block.previous().isValid() && top > -height) {
             block = block.previous();
             top -= blockBoundingRect(block).height();
         }
-        return std::pair{block, top};
+        QTextBlock first = block;
+        int length = 0;
+        while (continuesLine(first) && length <= kExactRowsLength) {
+            first = first.previous();
+            length += first.length();
+        }
+        if (continuesLine(first)) {
+            return std::pair{block, top};
+        }
+        for (QTextBlock b = first; b != block; b = b.next()) {
+            top -= blockBoundingRect(b).height();
+        }
+        return std::pair{first, top};
     };
     const qreal height = viewport()->height();
     shaping_ = true;
