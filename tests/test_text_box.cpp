@@ -797,10 +797,16 @@ private slots:
             // Return, too, scrolls to the caret by the rows of whole
             // lines, the line that ends at the break included.
             {"return in a long line at the foot of the window", "low window", "click:136 Ret"},
+            // Typing over a selection goes on as a run of Qt's: no cut moves
+            // after its first key.
+            {"typing over a selection, then a page key", "low window",
+             "tpl:213 drop:189:👍🏽 sEnd t:あ t:abc click:313 scEnd cBS PgUp t:\\n PgDn"},
             // A triple click scrolls to the caret after the line by the
             // rows of the whole line.
             {"a triple click on a line taller than the window", "low window", "tpl:111"},
             {"a triple click on a line two windows tall", "lower window", "tpl:111"},
+            {"a triple click on a line after typing in its first row", "lower window",
+             "click:25 t:xxxxxxxxxx tpl:40"},
             // The rows of the last page start where the whole line's do.
             {"ctrl+end after a line two windows tall", "lower window", "cEnd"},
             // Ctrl+K takes the rest of the whole line, not of its piece.
