@@ -1474,10 +1474,8 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // edit may have left the cuts above the caret off them, which then go
     // in place, in the same step; a run of keys that may go on is left
     // alone, as its next key would not join the step.
-    for (int pass = 0; !runGoesOn && pass < 8; ++pass) {
-        if (alignVisibleCuts(true, Pages::Above, cursor.position()) == 0) {
-            break;
-        }
+    if (!runGoesOn) {
+        alignCutsAbove(cursor);
     }
     setTextCursor(cursor);
     event->accept();
@@ -1972,6 +1970,15 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
     return moves;
 }
 
+// Puts the cuts a page above `at` where the lines wrap, pass after pass
+// while any moves: the view scrolls to a caret there by those rows.
+void TextBoxEdit::alignCutsAbove(const QTextCursor& at) {
+    constexpr int kMaxPasses = 8;
+    for (int pass = 0; pass < kMaxPasses && alignVisibleCuts(true, Pages::Above, at.position()) > 0;
+         ++pass) {
+    }
+}
+
 // Notes that the caret's place on screen, which Up and Down keep, comes
 // from rows that have moved since. Anything that moves the caret or takes
 // its place afresh ends that, a key like Shift alone does not.
@@ -2271,10 +2278,8 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
             start.setPosition(line->start);
             QTextCursor dropAt(document());
             dropAt.setPosition(line->dropAt);
-            for (int pass = 0; line->breaks && pass < 8; ++pass) {
-                if (alignVisibleCuts(true, Pages::Above, dropAt.position()) == 0) {
-                    break;
-                }
+            if (line->breaks) {
+                alignCutsAbove(dropAt);
             }
             line->start = start.position();
             line->dropAt = dropAt.position();
@@ -2459,15 +2464,13 @@ void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
     // A triple click selects a line: all of it, not one piece. The view
     // then scrolls to the caret after the line by the rows above it, which
     // go where the whole line wraps first.
-    for (int pass = 0; pass < 8; ++pass) {
-        QTextBlock end = document()->findBlock(cursor.selectionEnd());
-        while (continuesLine(end.next())) {
-            end = end.next();
-        }
-        if (alignVisibleCuts(true, Pages::Above, end.position()) == 0) {
-            break;
-        }
+    QTextBlock lastPiece = document()->findBlock(cursor.selectionEnd() - 1);
+    while (continuesLine(lastPiece.next())) {
+        lastPiece = lastPiece.next();
     }
+    QTextCursor lineEnd(document());
+    lineEnd.setPosition(lastPiece.position());
+    alignCutsAbove(lineEnd);
     const QTextBlock first = lineStart(document()->findBlock(cursor.selectionStart()));
     QTextBlock last = first;
     while (continuesLine(last.next())) {

@@ -118,6 +118,7 @@ private:
     // `at`, by whose rows the view scrolls to a caret there.
     enum class Pages { Visible, Around, Above };
     int alignVisibleCuts(bool leaving, Pages pages = Pages::Visible, int at = -1);
+    void alignCutsAbove(const QTextCursor& at);
     template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
 
     // True while the text box itself reshapes or fills the document, whose
