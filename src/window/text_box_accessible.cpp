@@ -239,10 +239,7 @@ std::pair<int, int> TextBoxAccessible::boundaries(int offset,
     case QAccessible::SentenceBoundary:
     case QAccessible::ParagraphBoundary: {
         const QTextBlock first = lineStart(cursor.block());
-        QTextBlock last = cursor.block();
-        while (continuesLine(last.next())) {
-            last = last.next();
-        }
+        const QTextBlock last = lastPiece(cursor.block());
         const int start = offsetOf(first.position());
         const int end = offsetOf(last.position() + last.length() - 1);
         if (type == QAccessible::ParagraphBoundary) {

@@ -874,6 +874,13 @@ QTextBlock lineStart(QTextBlock block) {
     return block;
 }
 
+QTextBlock lastPiece(QTextBlock block) {
+    while (continuesLine(block.next())) {
+        block = block.next();
+    }
+    return block;
+}
+
 bool mayHoldCuts(const QTextDocument& doc) {
     const QList<QTextFormat> formats = doc.allFormats();
     return std::any_of(formats.cbegin(), formats.cend(), [](const QTextFormat& f) {
@@ -1188,21 +1195,17 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     const bool page = matchesAny(event, kPageKeys);
     // A move can leave the next cut off the rows it made; all go in place
     // before the key.
-    const auto alignCuts = [this](Pages pages) {
-        for (int pass = 0; pass < 8 && alignVisibleCuts(true, pages) > 0; ++pass) {
-        }
-    };
     // The view scrolls to the last page as far as the rows there let it.
     if (event->matches(QKeySequence::MoveToEndOfDocument) ||
         event->matches(QKeySequence::SelectEndOfDocument)) {
-        alignCuts(Pages::Around);
+        alignCutsInPasses(Pages::Around);
     } else if (matchesAny(event, alongKeys)) {
-        alignCuts(Pages::Visible);
+        alignCutsInPasses(Pages::Visible);
     }
     // Keys that go by the rows on screen need the cuts where Qt's own
     // editor wraps the line.
     if (vertical || lineEnd) {
-        alignCuts(page ? Pages::Around : Pages::Visible);
+        alignCutsInPasses(page ? Pages::Around : Pages::Visible);
         QTextCursor caret = textCursor();
         // The place where a screen line wraps belongs to the next screen
         // line in Qt's editor; the end of a piece is that place.
@@ -1441,10 +1444,7 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         break;
     case Edit::DeleteToEnd: {
         // To the end of the line, not just of its piece.
-        QTextBlock last = cursor.block();
-        while (continuesLine(last.next())) {
-            last = last.next();
-        }
+        const QTextBlock last = lastPiece(cursor.block());
         cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
         break;
@@ -1475,7 +1475,7 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // in place, in the same step; a run of keys that may go on is left
     // alone, as its next key would not join the step.
     if (!runGoesOn) {
-        alignCutsAbove(cursor);
+        alignCutsInPasses(Pages::Above, cursor);
     }
     setTextCursor(cursor);
     event->accept();
@@ -1970,11 +1970,11 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
     return moves;
 }
 
-// Puts the cuts a page above `at` where the lines wrap, pass after pass
-// while any moves: the view scrolls to a caret there by those rows.
-void TextBoxEdit::alignCutsAbove(const QTextCursor& at) {
+// Puts the cuts of `pages` (for Above, a page above `at`) where the lines
+// wrap, pass after pass while any moves: a pass moves only a few.
+void TextBoxEdit::alignCutsInPasses(Pages pages, const QTextCursor& at) {
     constexpr int kMaxPasses = 8;
-    for (int pass = 0; pass < kMaxPasses && alignVisibleCuts(true, Pages::Above, at.position()) > 0;
+    for (int pass = 0; pass < kMaxPasses && alignVisibleCuts(true, pages, at.position()) > 0;
          ++pass) {
     }
 }
@@ -2279,7 +2279,7 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
             QTextCursor dropAt(document());
             dropAt.setPosition(line->dropAt);
             if (line->breaks) {
-                alignCutsAbove(dropAt);
+                alignCutsInPasses(Pages::Above, dropAt);
             }
             line->start = start.position();
             line->dropAt = dropAt.position();
@@ -2464,18 +2464,11 @@ void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
     // A triple click selects a line: all of it, not one piece. The view
     // then scrolls to the caret after the line by the rows above it, which
     // go where the whole line wraps first.
-    QTextBlock lastPiece = document()->findBlock(cursor.selectionEnd() - 1);
-    while (continuesLine(lastPiece.next())) {
-        lastPiece = lastPiece.next();
-    }
     QTextCursor lineEnd(document());
-    lineEnd.setPosition(lastPiece.position());
-    alignCutsAbove(lineEnd);
+    lineEnd.setPosition(lastPiece(document()->findBlock(cursor.selectionEnd() - 1)).position());
+    alignCutsInPasses(Pages::Above, lineEnd);
     const QTextBlock first = lineStart(document()->findBlock(cursor.selectionStart()));
-    QTextBlock last = first;
-    while (continuesLine(last.next())) {
-        last = last.next();
-    }
+    const QTextBlock last = lastPiece(first);
     const int end = std::min(last.position() + last.length(), document()->characterCount() - 1);
     if (first.position() != cursor.selectionStart() || end != cursor.selectionEnd()) {
         cursor.setPosition(first.position());

@@ -20,8 +20,9 @@ namespace rt {
 // Whether a block of a text box's document continues the line of the block
 // before it: the break between them is a cut, not a line break.
 bool continuesLine(const QTextBlock& block);
-// The first piece of the line that `block` is a piece of.
+// The first and the last piece of the line that `block` is a piece of.
 QTextBlock lineStart(QTextBlock block);
+QTextBlock lastPiece(QTextBlock block);
 // False when no block of the document can continue a line, which its few
 // formats tell without a walk over every block; most documents hold no cut.
 bool mayHoldCuts(const QTextDocument& doc);
@@ -118,7 +119,7 @@ private:
     // `at`, by whose rows the view scrolls to a caret there.
     enum class Pages { Visible, Around, Above };
     int alignVisibleCuts(bool leaving, Pages pages = Pages::Visible, int at = -1);
-    void alignCutsAbove(const QTextCursor& at);
+    void alignCutsInPasses(Pages pages, const QTextCursor& at = QTextCursor());
     template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
 
     // True while the text box itself reshapes or fills the document, whose
