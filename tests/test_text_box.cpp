@@ -535,6 +535,8 @@ private slots:
             {"undo after a drop into a short line", "empty", "ime:y\\*40 BS drop:0:\\s undo"},
             {"typing after a paste that cut the line", "empty",
              "clip:y\\*40 paste paste paste t:x undo"},
+            {"backspace over spaces that hang past a paste's cut", "empty",
+             "clip:ab\\s\\*100c paste BS BS undo"},
             {"undo after a drop at the start of a line", "empty",
              "t:x\\n ime:y\\*40 drop:2:\\s undo"},
             {"delete one character over pieces", "grapheme", "scR scR ime:あ Del"},

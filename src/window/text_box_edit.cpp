@@ -211,14 +211,16 @@ QString view(const QChar* data, qsizetype size) {
 // edit: the text box lays out no block before all are in. `pace` runs
 // between steps and may end the edit for a moment. Given the shape of the
 // screen lines, `rowsLike`, a line of a size quick to lay out is cut where
-// its screen lines start.
+// its screen lines start. True when the text ends in a line that was cut,
+// whose cuts went in after its text.
 template <class Pace>
-void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
+bool insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
                  const std::optional<RowShape>& rowsLike = std::nullopt) {
     const QTextCharFormat plain;
     const QChar* const data = text.constData();
     const qsizetype size = text.size();
     cursor.beginEditBlock();
+    bool cutLast = false;
     qsizetype runStart = 0;
     const auto insertRun = [&](qsizetype end) {
         // A break inserted as text copies the format of the block it is in,
@@ -267,9 +269,7 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
             // The line goes in whole and is cut afterwards: Qt joins the
             // removals of a run of BackSpace or Delete into one undo step
             // only over characters that went in together, as they do in
-            // Qt's own editor. The last line of the text keeps its last
-            // piece for the end, since Qt joins typing to a paste only if
-            // the paste ended by putting text in.
+            // Qt's own editor.
             const QString prefix =
                 rowsLike ? cursor.block().text().left(cursor.positionInBlock()) : QString();
             std::vector<qsizetype> cuts = cutsAtRows(rowsLike, *cursor.document(), prefix, line);
@@ -280,17 +280,14 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
                     at -= prefix.size();
                 }
             }
-            const qsizetype whole = breakLength > 0 ? line.size() : cuts.back();
             const int start = cursor.position();
-            cursor.insertText(view(line.data(), whole), plain);
+            cursor.insertText(view(line.data(), line.size()), plain);
             QTextCursor cut(cursor.document());
             for (auto i = cuts.size(); i-- > 0;) {
                 cut.setPosition(start + static_cast<int>(cuts[i]));
                 cut.insertBlock(continuationBlockFormat(), continuationBreakFormat());
             }
-            if (whole < line.size()) {
-                cursor.insertText(view(line.data() + whole, line.size() - whole), plain);
-            }
+            cutLast = breakLength == 0;
             if (breakLength > 0) {
                 cursor.insertBlock(QTextBlockFormat(), plain);
             }
@@ -306,6 +303,7 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
     }
     insertRun(size);
     cursor.endEditBlock();
+    return cutLast;
 }
 
 // Brings the blocks around positions from..to into shape: a block longer
@@ -1073,15 +1071,16 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
         } while (continuesLine(line));
     }
     const int from = cursor.position();
+    bool cutLast = false;
     if (large) {
         FillPace pace(true);
-        insertLines(cursor, text, pace, rows);
+        cutLast = insertLines(cursor, text, pace, rows);
     } else {
-        insertLines(
+        cutLast = insertLines(
             cursor, text, [](QTextCursor& /*unused*/) {}, rows);
     }
-    const bool reshaped = reshape(doc, from, cursor.position(), [] { return true; });
-    if (reshaped) {
+    const bool ended = reshape(doc, from, cursor.position(), [] { return true; }) || cutLast;
+    if (ended) {
         endStepAt(doc, cursor.position());
     }
     cursor.endEditBlock();
@@ -1089,7 +1088,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     // Qt joins text typed right after a paste that ends in text to the
     // paste's undo step; the end of the step above keeps that from Qt, so
     // the text box joins it as it joins its own typing.
-    noteOwnStep(reshaped && !isLineBreak(text.back()) ? static_cast<int>(Edit::Type) : -1,
+    noteOwnStep(ended && !isLineBreak(text.back()) ? static_cast<int>(Edit::Type) : -1,
                 cursor.position());
     if (large && updates) {
         setUpdatesEnabled(true);
@@ -2123,8 +2122,9 @@ void TextBoxEdit::commitInput(QInputMethodEvent* event) {
     cursor.beginEditBlock();
     cursor.removeSelectedText();
     const int from = cursor.position();
-    insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
-    const bool reshaped = reshape(document(), from, cursor.position(), [] { return true; });
+    const bool cutLast = insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
+    const bool reshaped =
+        reshape(document(), from, cursor.position(), [] { return true; }) || cutLast;
     // Qt puts a commit's line breaks in after its text, and so joins no
     // typing to a commit that holds one; the step ends here for Qt too.
     if (reshaped || breaks) {
