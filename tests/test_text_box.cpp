@@ -714,6 +714,10 @@ private slots:
              "clip:y\\*80\\n Ret paste scHome Ret undo undo undo undo redo redo redo"},
             {"undo of a return over cuts from an empty first line", "japanese",
              "ime:\\n cEnd scHome Ret undo undo undo redo redo redo"},
+            // Undo of those steps leaves the caret at the end of the first
+            // line's text, then after the last line selected.
+            {"undo of a return over a long line to an empty one", "japanese",
+             "cEnd Home Ret cHome sDown sDown sDown sDown sDown sDown Ret undo undo undo"},
             {"typing after a click, a long run before", "ascii", ">30 t:x\\*73 click:5 t:z undo"},
             // Qt's own run of keys, then the key that reaches a cut or makes
             // the piece too long, are one undo step.

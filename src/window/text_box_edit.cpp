@@ -810,6 +810,14 @@ int textStep(const QTextDocument* doc, int position, int chars, bool back) {
 // text, two undo steps that change nothing in plain text but would take
 // the marks off the cuts inside the selection. These are the same two
 // steps, with the marks put back inside each.
+//
+// Undo gives the caret back where its step began, if a cursor began it
+// elsewhere than at the step's first change, and else at the end of the
+// first change: for the line formats, the end of the last line changed;
+// for the text's, the end of the first stretch of text that went into the
+// document together. Qt's steps begin at their first change. Here the
+// text's first stretch ends at the first cut, where in Qt's editor the
+// line goes on: the step begins at the end of the line instead.
 void resetFormatsKeepingCuts(QTextCursor cursor) {
     QTextDocument* doc = cursor.document();
     const int start = cursor.selectionStart();
@@ -825,14 +833,21 @@ void resetFormatsKeepingCuts(QTextCursor cursor) {
         }
     }
     QTextCursor mark(doc);
-    cursor.beginEditBlock();
+    const QTextBlock first = doc->findBlock(start);
+    QTextCursor step(doc);
+    step.setPosition(first.position());
+    step.beginEditBlock();
     cursor.setBlockFormat(QTextBlockFormat());
     for (const int at : cuts) {
         mark.setPosition(at);
         mark.setBlockFormat(continuationBlockFormat());
     }
-    cursor.endEditBlock();
-    cursor.beginEditBlock();
+    step.endEditBlock();
+    const QTextBlock firstLineEnd = lastPiece(first);
+    step.setPosition(firstLineEnd == first ? start
+                                           : std::min(end, firstLineEnd.position() +
+                                                               firstLineEnd.length() - 1));
+    step.beginEditBlock();
     cursor.setCharFormat(QTextCharFormat());
     bool marked = false;
     for (const int at : cuts) {
@@ -853,7 +868,7 @@ void resetFormatsKeepingCuts(QTextCursor cursor) {
                                ? continuationBreakFormat()
                                : QTextCharFormat());
     }
-    cursor.endEditBlock();
+    step.endEditBlock();
 }
 
 int pieceLength_ = TextBoxEdit::kPieceLength;
