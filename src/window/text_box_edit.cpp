@@ -844,9 +844,9 @@ void resetFormatsKeepingCuts(QTextCursor cursor) {
     }
     step.endEditBlock();
     const QTextBlock firstLineEnd = lastPiece(first);
-    step.setPosition(firstLineEnd == first ? start
-                                           : std::min(end, firstLineEnd.position() +
-                                                               firstLineEnd.length() - 1));
+    step.setPosition(firstLineEnd == first
+                         ? start
+                         : std::min(end, firstLineEnd.position() + firstLineEnd.length() - 1));
     step.beginEditBlock();
     cursor.setCharFormat(QTextCharFormat());
     bool marked = false;
