@@ -535,8 +535,21 @@ private slots:
             {"undo after a drop into a short line", "empty", "ime:y\\*40 BS drop:0:\\s undo"},
             {"typing after a paste that cut the line", "empty",
              "clip:y\\*40 paste paste paste t:x undo"},
+            // A pasted line that is cut is stored as Qt stores it, in one
+            // stretch that typing after it goes on: a run of BackSpace over
+            // it is one undo step, Redo ends at its end, and a Delete that
+            // takes nothing leaves typing joined to it.
             {"backspace over spaces that hang past a paste's cut", "empty",
              "clip:ab\\s\\*100c paste BS BS undo"},
+            {"backspace over typing after a paste that cut the line", "empty",
+             "clip:y\\*60 paste t:x BS BS undo"},
+            {"redo of a paste that cut the line", "empty", "clip:y\\*80 paste undo redo"},
+            {"typing after a paste and a delete that takes nothing", "empty",
+             "clip:ab\\s\\*100c paste Del t:x undo"},
+            {"typing after a commit with a line break into a long line", "ascii",
+             ">30 ime:a\\ny\\*60 t:x undo"},
+            {"typing after a line break pasted into a long line", "ascii",
+             "clip:\\n >60 paste t:k undo"},
             {"undo after a drop at the start of a line", "empty",
              "t:x\\n ime:y\\*40 drop:2:\\s undo"},
             {"delete one character over pieces", "grapheme", "scR scR ime:あ Del"},
@@ -718,6 +731,10 @@ private slots:
             // line's text, then after the last line selected.
             {"undo of a return over a long line to an empty one", "japanese",
              "cEnd Home Ret cHome sDown sDown sDown sDown sDown sDown Ret undo undo undo"},
+            {"undo of a return over a selection from inside a long line", "japanese",
+             "cEnd Home Ret click:5 sDown sDown sDown sDown sDown sDown Ret undo undo undo"},
+            {"undo of a return over a selection from inside a short line", "long then short",
+             "cEnd Ret click:269 scEnd Ret undo undo undo"},
             {"typing after a click, a long run before", "ascii", ">30 t:x\\*73 click:5 t:z undo"},
             // Qt's own run of keys, then the key that reaches a cut or makes
             // the piece too long, are one undo step.

@@ -211,16 +211,14 @@ QString view(const QChar* data, qsizetype size) {
 // edit: the text box lays out no block before all are in. `pace` runs
 // between steps and may end the edit for a moment. Given the shape of the
 // screen lines, `rowsLike`, a line of a size quick to lay out is cut where
-// its screen lines start. True when the text ends in a line that was cut,
-// whose cuts went in after its text.
+// its screen lines start.
 template <class Pace>
-bool insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
+void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
                  const std::optional<RowShape>& rowsLike = std::nullopt) {
     const QTextCharFormat plain;
     const QChar* const data = text.constData();
     const qsizetype size = text.size();
     cursor.beginEditBlock();
-    bool cutLast = false;
     qsizetype runStart = 0;
     const auto insertRun = [&](qsizetype end) {
         // A break inserted as text copies the format of the block it is in,
@@ -266,10 +264,12 @@ bool insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
         if (lineEnd - lineStart > TextBoxEdit::maxBlockLength()) {
             insertRun(lineStart);
             const QStringView line(data + lineStart, lineEnd - lineStart);
-            // The line goes in whole and is cut afterwards: Qt joins the
-            // removals of a run of BackSpace or Delete into one undo step
-            // only over characters that went in together, as they do in
-            // Qt's own editor.
+            // Qt joins the removals of a run of BackSpace or Delete into
+            // one undo step only over characters stored one after another,
+            // as a line's are in Qt's own editor. A line goes in whole and
+            // is cut afterwards; the last line of the text is cut first and
+            // goes in after, piece by piece, since Qt joins typing to a
+            // paste only if the paste ended by storing its text last.
             const QString prefix =
                 rowsLike ? cursor.block().text().left(cursor.positionInBlock()) : QString();
             std::vector<qsizetype> cuts = cutsAtRows(rowsLike, *cursor.document(), prefix, line);
@@ -281,15 +281,28 @@ bool insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
                 }
             }
             const int start = cursor.position();
-            cursor.insertText(view(line.data(), line.size()), plain);
-            QTextCursor cut(cursor.document());
-            for (auto i = cuts.size(); i-- > 0;) {
-                cut.setPosition(start + static_cast<int>(cuts[i]));
-                cut.insertBlock(continuationBlockFormat(), continuationBreakFormat());
-            }
-            cutLast = breakLength == 0;
             if (breakLength > 0) {
+                cursor.insertText(view(line.data(), line.size()), plain);
+                QTextCursor cut(cursor.document());
+                for (auto i = cuts.size(); i-- > 0;) {
+                    cut.setPosition(start + static_cast<int>(cuts[i]));
+                    cut.insertBlock(continuationBlockFormat(), continuationBreakFormat());
+                }
                 cursor.insertBlock(QTextBlockFormat(), plain);
+            } else {
+                for (std::size_t i = 0; i < cuts.size(); ++i) {
+                    cursor.insertBlock(continuationBlockFormat(), continuationBreakFormat());
+                }
+                // Text put in where `cursor` stands moves it along.
+                QTextCursor piece(cursor.document());
+                piece.setPosition(start);
+                qsizetype from = 0;
+                for (const qsizetype to : cuts) {
+                    piece.insertText(view(line.data() + from, to - from), plain);
+                    piece.movePosition(QTextCursor::NextBlock);
+                    from = to;
+                }
+                cursor.insertText(view(line.data() + from, line.size() - from), plain);
             }
             runStart = lineEnd + breakLength;
             pace(cursor);
@@ -303,7 +316,6 @@ bool insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
     }
     insertRun(size);
     cursor.endEditBlock();
-    return cutLast;
 }
 
 // Brings the blocks around positions from..to into shape: a block longer
@@ -844,9 +856,10 @@ void resetFormatsKeepingCuts(QTextCursor cursor) {
     }
     step.endEditBlock();
     const QTextBlock firstLineEnd = lastPiece(first);
-    step.setPosition(firstLineEnd == first
-                         ? start
-                         : std::min(end, firstLineEnd.position() + firstLineEnd.length() - 1));
+    // The caret end is in an empty line: a selection from another line
+    // runs past the first line's end.
+    step.setPosition(firstLineEnd == first ? start
+                                           : firstLineEnd.position() + firstLineEnd.length() - 1);
     step.beginEditBlock();
     cursor.setCharFormat(QTextCharFormat());
     bool marked = false;
@@ -1086,16 +1099,15 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
         } while (continuesLine(line));
     }
     const int from = cursor.position();
-    bool cutLast = false;
     if (large) {
         FillPace pace(true);
-        cutLast = insertLines(cursor, text, pace, rows);
+        insertLines(cursor, text, pace, rows);
     } else {
-        cutLast = insertLines(
+        insertLines(
             cursor, text, [](QTextCursor& /*unused*/) {}, rows);
     }
-    const bool ended = reshape(doc, from, cursor.position(), [] { return true; }) || cutLast;
-    if (ended) {
+    const bool reshaped = reshape(doc, from, cursor.position(), [] { return true; });
+    if (reshaped) {
         endStepAt(doc, cursor.position());
     }
     cursor.endEditBlock();
@@ -1103,7 +1115,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     // Qt joins text typed right after a paste that ends in text to the
     // paste's undo step; the end of the step above keeps that from Qt, so
     // the text box joins it as it joins its own typing.
-    noteOwnStep(ended && !isLineBreak(text.back()) ? static_cast<int>(Edit::Type) : -1,
+    noteOwnStep(reshaped && !isLineBreak(text.back()) ? static_cast<int>(Edit::Type) : -1,
                 cursor.position());
     if (large && updates) {
         setUpdatesEnabled(true);
@@ -1260,6 +1272,12 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
                     !replacing && isRemoval(static_cast<int>(edit)) &&
                         takesLineBreak(textCursor(), edit == Edit::DeleteBack)};
     QPlainTextEdit::keyPressEvent(event);
+    // Qt's own edit ends the text box's run of keys; one that changes
+    // nothing, Delete at the end of the text, ends no run in Qt's editor.
+    if (editFor(event) != Edit::None &&
+        (document()->revision() != was.revision || document()->availableUndoSteps() != was.steps)) {
+        ownEdit_ = -1;
+    }
     if (vertical) {
         QTextCursor caret = textCursor();
         const int x = caret.verticalMovementX();
@@ -1401,7 +1419,6 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         return false;
     }
     if (!atCut && !tooLong && !inARow) {
-        ownEdit_ = -1;
         return false;
     }
     // Where Qt's own run of the same key reaches a cut, or grows its block
@@ -2137,9 +2154,8 @@ void TextBoxEdit::commitInput(QInputMethodEvent* event) {
     cursor.beginEditBlock();
     cursor.removeSelectedText();
     const int from = cursor.position();
-    const bool cutLast = insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
-    const bool reshaped =
-        reshape(document(), from, cursor.position(), [] { return true; }) || cutLast;
+    insertLines(cursor, commit, [](QTextCursor& /*unused*/) {});
+    const bool reshaped = reshape(document(), from, cursor.position(), [] { return true; });
     // Qt puts a commit's line breaks in after its text, and so joins no
     // typing to a commit that holds one; the step ends here for Qt too.
     if (reshaped || breaks) {
