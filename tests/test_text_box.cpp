@@ -547,7 +547,7 @@ private slots:
             {"typing after a paste and a delete that takes nothing", "empty",
              "clip:ab\\s\\*100c paste Del t:x undo"},
             {"typing after a commit with a line break into a long line", "ascii",
-             ">30 ime:a\\ny\\*60 t:x undo"},
+             "ime:a\\ny\\*48 t:x undo"},
             {"typing after a line break pasted into a long line", "ascii",
              "clip:\\n >60 paste t:k undo"},
             {"undo after a drop at the start of a line", "empty",
