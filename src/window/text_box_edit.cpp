@@ -299,7 +299,9 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
                 qsizetype from = 0;
                 for (const qsizetype to : cuts) {
                     piece.insertText(view(line.data() + from, to - from), plain);
-                    piece.movePosition(QTextCursor::NextBlock);
+                    // Over the cut to the next piece; a move by blocks would
+                    // lay the block out.
+                    piece.setPosition(piece.position() + 1);
                     from = to;
                 }
                 cursor.insertText(view(line.data() + from, line.size() - from), plain);
