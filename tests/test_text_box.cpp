@@ -544,6 +544,8 @@ private slots:
             {"backspace over typing after a paste that cut the line", "empty",
              "clip:y\\*60 paste t:x BS BS undo"},
             {"redo of a paste that cut the line", "empty", "clip:y\\*80 paste undo redo"},
+            {"backspace over typing after a paste cut twice", "empty",
+             "clip:y\\*150 paste t:x BS BS undo"},
             {"typing after a paste and a delete that takes nothing", "empty",
              "clip:ab\\s\\*100c paste Del t:x undo"},
             {"typing after a commit with a line break into a long line", "ascii",
@@ -735,6 +737,8 @@ private slots:
              "cEnd Home Ret click:5 sDown sDown sDown sDown sDown sDown Ret undo undo undo"},
             {"undo of a return over a selection from inside a short line", "long then short",
              "cEnd Ret click:269 scEnd Ret undo undo undo"},
+            {"undo of a return over a selection from a short line typed into", "long then short",
+             "cEnd Ret click:2 t:X click:1 scEnd Ret undo undo undo"},
             {"typing after a click, a long run before", "ascii", ">30 t:x\\*73 click:5 t:z undo"},
             // Qt's own run of keys, then the key that reaches a cut or makes
             // the piece too long, are one undo step.
