@@ -267,9 +267,11 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
             // Qt joins the removals of a run of BackSpace or Delete into
             // one undo step only over characters stored one after another,
             // as a line's are in Qt's own editor. A line goes in whole and
-            // is cut afterwards; the last line of the text is cut first and
-            // goes in after, piece by piece, since Qt joins typing to a
-            // paste only if the paste ended by storing its text last.
+            // is cut afterwards. In an edit that Undo can take back, the
+            // last line of the text is cut first and goes in after, piece by
+            // piece, since Qt joins typing to a paste only if the paste ended
+            // by storing its text last; a fill has no step to join, and goes
+            // faster in one piece.
             const QString prefix =
                 rowsLike ? cursor.block().text().left(cursor.positionInBlock()) : QString();
             std::vector<qsizetype> cuts = cutsAtRows(rowsLike, *cursor.document(), prefix, line);
@@ -281,14 +283,16 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
                 }
             }
             const int start = cursor.position();
-            if (breakLength > 0) {
+            if (breakLength > 0 || !cursor.document()->isUndoRedoEnabled()) {
                 cursor.insertText(view(line.data(), line.size()), plain);
                 QTextCursor cut(cursor.document());
                 for (auto i = cuts.size(); i-- > 0;) {
                     cut.setPosition(start + static_cast<int>(cuts[i]));
                     cut.insertBlock(continuationBlockFormat(), continuationBreakFormat());
                 }
-                cursor.insertBlock(QTextBlockFormat(), plain);
+                if (breakLength > 0) {
+                    cursor.insertBlock(QTextBlockFormat(), plain);
+                }
             } else {
                 for (std::size_t i = 0; i < cuts.size(); ++i) {
                     cursor.insertBlock(continuationBlockFormat(), continuationBreakFormat());
