@@ -33,7 +33,7 @@ install_missing() {
     fi
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ make qt6-base-dev qt6-base-dev-tools libgl-dev
+BUILD_PACKAGES=(cmake ninja-build g++ make qt6-base-dev qt6-base-private-dev qt6-base-dev-tools libgl-dev
     qt6-translations-l10n fonts-ipafont-gothic fonts-dejavu-core libx11-dev)
 TEST_PACKAGES=(xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils appstream
     dpkg-dev file libxml2-utils clang clang-tidy clang-format libclang-rt-14-dev python3

@@ -569,6 +569,13 @@ private slots:
             {"undo of a Delete run over a cut", "ascii", ">58 Del Del Del undo"},
             {"undo of BackSpace, Right, BackSpace at a cut", "ascii", ">59 BS R BS undo"},
             {"undo of BackSpaces then a Delete at a cut", "ascii", ">62 BS BS BS BS Del undo"},
+            {"undo of a Delete then BackSpaces at a cut", "ascii", ">61 Del BS BS BS undo"},
+            // Qt joins removals only over text stored together: a typed
+            // character and the line's text beside it are two steps.
+            {"backspace over typing at a cut and the text before it", "ascii",
+             ">60 t:x BS BS undo"},
+            {"delete over typing at a cut and the text after it", "ascii",
+             ">60 t:x L L Del Del Del undo"},
             // Typing right after the text that Redo put back joins its step,
             // also where the line grows long.
             {"typing after redo of typing", "empty", "t:y\\*40 undo redo t:y\\*40 t:y\\*40 undo"},

@@ -15,6 +15,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QtGui/private/qtextdocument_p.h>
 
 #include <algorithm>
 #include <array>
@@ -784,14 +785,69 @@ std::pair<int, int> removalRange(const QTextCursor& caret, bool back) {
     return {at, wordTarget(caret, QTextCursor::NextCharacter)};
 }
 
+// Where the text from `from` to `to` lies in the document's store, the
+// cuts left out; none (first -1) where it lies in more than one stretch or
+// has more than one format. Qt gives no public view of its store, so this
+// reads the document's fragments.
+StoredText storedText(const QTextDocument* doc, int from, int to) {
+    const QTextDocumentPrivate* store = QTextDocumentPrivate::get(doc);
+    StoredText stored;
+    for (int at = from; at < to; ++at) {
+        if (doc->characterAt(at) == QChar::ParagraphSeparator) {
+            continue;
+        }
+        const auto fragment = store->find(at);
+        const int kept = fragment->stringPosition + (at - fragment.position());
+        if (stored.first < 0) {
+            stored = {kept, kept + 1, fragment->format};
+        } else if (kept == stored.end && fragment->format == stored.format) {
+            ++stored.end;
+        } else {
+            return {};
+        }
+    }
+    return stored;
+}
+
+// The stretch that a removal run that took `run` covers once it also takes
+// `taken`, which lies before it in the text if `before`; none unless the
+// two lie one after the other in the store, as Qt joins only such removals.
+StoredText joinStored(const StoredText& run, const StoredText& taken, bool before) {
+    if (run.first < 0 || taken.first < 0 || run.format != taken.format) {
+        return {};
+    }
+    if (before && taken.end == run.first) {
+        return {taken.first, run.end, run.format};
+    }
+    if (!before && run.end == taken.first) {
+        return {run.first, taken.end, run.format};
+    }
+    return {};
+}
+
+// The stretch of a removal run that Qt joined `taken` to, on whichever
+// side it lies.
+StoredText joinedRun(const StoredText& run, const StoredText& taken) {
+    const StoredText before = joinStored(run, taken, true);
+    return before.first >= 0 ? before : joinStored(run, taken, false);
+}
+
 // Whether what a BackSpace (`back`) or a Delete at the caret takes lies
-// next to `place`, where the removals of an undo step took their text. Qt
-// joins such removals into one step, wherever the caret went in between:
-// it joins by where the text lay, not by where the caret is.
-bool removalTouches(const QTextCursor& caret, bool back, int place) {
+// next to `place`, where the removals of an undo step took their text
+// (`run` in the store). Qt joins such removals into one step, wherever the
+// caret went in between: it joins by where the text lay, in the document
+// and in its store, not by where the caret is.
+bool removalTouches(const QTextCursor& caret, bool back, int place, const StoredText& run) {
     const auto [from, to] = removalRange(caret, back);
     const QTextDocument* doc = caret.document();
-    return from != to && (samePlace(doc, from, place) || samePlace(doc, to, place));
+    if (from == to) {
+        return false;
+    }
+    const bool before = samePlace(doc, to, place);
+    if (!before && !samePlace(doc, from, place)) {
+        return false;
+    }
+    return joinStored(run, storedText(doc, from, to), before).first >= 0;
 }
 
 // Whether `position` stands where a piece ends and the next goes on.
@@ -1273,6 +1329,9 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     if (replacing && edit != Edit::Type) {
         edit = Edit::None;
     }
+    const bool removal = !replacing && isRemoval(static_cast<int>(edit));
+    const auto [takeFrom, takeTo] =
+        removal ? removalRange(textCursor(), edit == Edit::DeleteBack) : std::pair{0, 0};
     const QtRun was{static_cast<int>(edit),
                     document()->revision(),
                     before,
@@ -1280,8 +1339,8 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
                     {},
                     document()->characterCount(),
                     replacing,
-                    !replacing && isRemoval(static_cast<int>(edit)) &&
-                        takesLineBreak(textCursor(), edit == Edit::DeleteBack)};
+                    removal && takesLineBreak(textCursor(), edit == Edit::DeleteBack),
+                    storedText(document(), takeFrom, takeTo)};
     QPlainTextEdit::keyPressEvent(event);
     // Qt's own edit ends the text box's run of keys; one that changes
     // nothing, Delete at the end of the text, ends no run in Qt's editor.
@@ -1412,9 +1471,9 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const bool back = edit == Edit::DeleteBack;
     const bool lineBreak =
         single && isRemoval(static_cast<int>(edit)) && takesLineBreak(cursor, back);
-    const auto nextTo = [&](int place) {
+    const auto nextTo = [&](int place, const StoredText& run) {
         return single && isRemoval(static_cast<int>(edit)) && !lineBreak &&
-               removalTouches(cursor, back, place);
+               removalTouches(cursor, back, place, run);
     };
     // Qt joins a character typed right after its like, or deleted next to
     // what the last removals took, to the same undo step; after one of
@@ -1423,7 +1482,7 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
                         !doc->isRedoAvailable() &&
                         ((edit == Edit::Type && ownEdit_ == static_cast<int>(Edit::Type) &&
                           samePlace(doc, ownEnd_, cursor.position())) ||
-                         (isRemoval(ownEdit_) && nextTo(ownEnd_)));
+                         (isRemoval(ownEdit_) && nextTo(ownEnd_, ownStored_)));
     // A key that moves the caret ends no run: Qt joins a key to the run
     // wherever the caret went in between, if it came back to the run's end.
     if (edit == Edit::None) {
@@ -1439,11 +1498,11 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     const bool crossesCut =
         (edit == Edit::DeleteBack && joining.isValid() && continuesLine(block)) ||
         (edit == Edit::DeleteForward && continuesLine(joining));
-    const bool absorb = single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) &&
-                        qtRunIsLast() &&
-                        ((edit == Edit::Type && qtRun_.edit == static_cast<int>(Edit::Type) &&
-                          qtRun_.end == cursor.position()) ||
-                         (isRemoval(qtRun_.edit) && !qtRun_.lineBreak && nextTo(qtRun_.end)));
+    const bool absorb =
+        single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) && qtRunIsLast() &&
+        ((edit == Edit::Type && qtRun_.edit == static_cast<int>(Edit::Type) &&
+          qtRun_.end == cursor.position()) ||
+         (isRemoval(qtRun_.edit) && !qtRun_.lineBreak && nextTo(qtRun_.end, qtRun_.stored)));
     // Typing right after a paste or a commit that ended in text joins its
     // step, an edit block.
     const bool afterPaste = edit == Edit::Type && single && !inARow && !absorb &&
@@ -1542,16 +1601,19 @@ int TextBoxEdit::qtRunGoesOnAs() const {
 // removals of the last undo step.
 bool TextBoxEdit::removalJoins(bool back) const {
     int place = -1;
+    StoredText run;
     if (qtRunIsLast() && isRemoval(qtRun_.edit) && !qtRun_.lineBreak) {
         place = qtRun_.end;
+        run = qtRun_.stored;
     } else if (isRemoval(ownEdit_) && ownRevision_ == document()->revision()) {
         place = ownEnd_;
+        run = ownStored_;
     } else {
         return false;
     }
     const QTextCursor caret = textCursor();
     return !caret.hasSelection() && !takesLineBreak(caret, back) &&
-           removalTouches(caret, back, place);
+           removalTouches(caret, back, place, run);
 }
 
 // Whether a key edits the text in an undo step of its own rather than
@@ -1593,12 +1655,16 @@ bool TextBoxEdit::startsStep(QKeyEvent* event) const {
 void TextBoxEdit::removeInStep(QTextCursor& cursor, bool back, bool joinOwn, bool joinRun) {
     QTextDocument* doc = document();
     auto [from, to] = removalRange(cursor, back);
+    const StoredText taken = storedText(doc, from, to);
+    const StoredText run = joinOwn ? ownStored_ : qtRun_.stored;
+    ownStored_ = taken;
     if (joinOwn || joinRun) {
         const int junction = joinOwn ? ownEnd_ : qtRun_.end;
         const int stepFrom = joinOwn ? ownFrom_ : qtRun_.end;
         const int stepTo = joinOwn ? ownTo_ : qtRun_.end + qtRun_.removed;
         const int chars = textLength(doc, from, to);
         const bool before = samePlace(doc, to, junction);
+        ownStored_ = joinStored(run, taken, before);
         doc->undo();
         from = before ? textStep(doc, stepFrom, chars, true) : stepFrom;
         to = before ? stepTo : textStep(doc, stepTo, chars, false);
@@ -1640,6 +1706,7 @@ void TextBoxEdit::redoQtRunInStep(QTextCursor& cursor) {
         take.removeSelectedText();
         ownFrom_ = qtRun_.end;
         ownTo_ = qtRun_.end + qtRun_.removed;
+        ownStored_ = qtRun_.stored;
     }
 }
 
@@ -1687,14 +1754,16 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
     if (qtRun_.edit == was.edit && qtRun_.revision == was.revision && qtRun_.end == was.end &&
         qtRun_.steps == steps) {
         qtRun_.typed += typed;
+        qtRun_.stored = joinedRun(qtRun_.stored, was.stored);
     } else if (isRemoval(qtRun_.edit) && isRemoval(was.edit) && qtRun_.revision == was.revision &&
                qtRun_.steps == steps) {
         // A removal next to the run's, which Qt joined to it: the run
         // still takes one stretch of the text, starting at the caret.
+        qtRun_.stored = joinedRun(qtRun_.stored, was.stored);
     } else if (steps == was.steps + 1 || (was.block && steps > was.steps)) {
         // Qt counts two undo steps for a key typed over a selection, which
         // one Undo takes back together with the typing after it.
-        qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, was.block, was.lineBreak};
+        qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, was.block, was.lineBreak, was.stored};
     } else if (steps == was.steps && was.edit == static_cast<int>(Edit::Type) &&
                pasteRevision_ == was.revision && samePlace(doc, pasteEnd_, was.end)) {
         qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, true};

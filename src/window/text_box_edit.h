@@ -27,6 +27,15 @@ QTextBlock lastPiece(QTextBlock block);
 // formats tell without a walk over every block; most documents hold no cut.
 bool mayHoldCuts(const QTextDocument& doc);
 
+// Where a stretch of the text lies in the document's store of characters,
+// and the character format it has there: Qt joins removals into one undo
+// step only over text stored in one stretch with one format.
+struct StoredText {
+    int first = -1;
+    int end = -1;
+    int format = -1;
+};
+
 // The editor inside a text box: Qt's plain-text editor, with the input
 // methods, accessibility and clipboard of the desktop, holding the text in
 // a shape Qt can lay out fast.
@@ -145,6 +154,8 @@ private:
         // A BackSpace or Delete that took a line break, which Qt joins to
         // no other key.
         bool lineBreak = false;
+        // Where the removals of the run lay in the store.
+        StoredText stored{};
     };
     QtRun qtRun_;
     // The document's revision and the caret after a paste or an input
@@ -181,6 +192,7 @@ private:
     // Where the removals of that edit took their text, before the step.
     int ownFrom_ = -1;
     int ownTo_ = -1;
+    StoredText ownStored_;
     // The document's revision after the text box's own last edit block.
     int ownRevision_ = -1;
     // Runs from a double click for as long as a press makes it a triple.
