@@ -576,6 +576,13 @@ private slots:
              ">60 t:x BS BS undo"},
             {"delete over typing at a cut and the text after it", "ascii",
              ">60 t:x L L Del Del Del undo"},
+            {"backspace at a cut then in the piece before it", "ascii", ">60 BS BS undo"},
+            {"delete after a backspace at a cut over typing", "ascii", ">60 t:Z L BS R Del undo"},
+            // Open stores a long line in one stretch, as Qt's editor does, so
+            // that Qt joins a run over where a cut was before it moved.
+            {"backspace where a last line was first cut", "ascii", ">217 BS BS undo"},
+            {"backspace where a line before a break was first cut", "long then short",
+             ">240 BS BS BS BS undo"},
             // Typing right after the text that Redo put back joins its step,
             // also where the line grows long.
             {"typing after redo of typing", "empty", "t:y\\*40 undo redo t:y\\*40 t:y\\*40 undo"},

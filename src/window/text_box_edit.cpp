@@ -267,13 +267,12 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
             const QStringView line(data + lineStart, lineEnd - lineStart);
             // Qt joins the removals of a run of BackSpace or Delete into
             // one undo step only over characters stored one after another,
-            // as a line's are in Qt's own editor. A line goes in whole and
-            // is cut afterwards. In an edit that Undo can take back, the
-            // last line of the text is cut first and goes in after, piece by
-            // piece, since Qt joins typing to a paste only if the paste ended
-            // by storing its text last. A fill has no step to join: its last
-            // line keeps only the piece after the last cut for the end, the
-            // order that measured fastest for a file of one long line.
+            // as a line's are in Qt's own editor, and the cuts move later:
+            // a line goes in whole and is cut afterwards, also in a fill.
+            // In an edit that Undo can take back, the last line of the text
+            // is cut first and goes in after, piece by piece, since Qt joins
+            // typing to a paste only if the paste ended by storing its text
+            // last.
             const QString prefix =
                 rowsLike ? cursor.block().text().left(cursor.positionInBlock()) : QString();
             std::vector<qsizetype> cuts = cutsAtRows(rowsLike, *cursor.document(), prefix, line);
@@ -286,15 +285,11 @@ void insertLines(QTextCursor& cursor, const QString& text, Pace&& pace,
             }
             const int start = cursor.position();
             if (breakLength > 0 || !cursor.document()->isUndoRedoEnabled()) {
-                const qsizetype whole = breakLength > 0 ? line.size() : cuts.back();
-                cursor.insertText(view(line.data(), whole), plain);
+                cursor.insertText(view(line.data(), line.size()), plain);
                 QTextCursor cut(cursor.document());
                 for (auto i = cuts.size(); i-- > 0;) {
                     cut.setPosition(start + static_cast<int>(cuts[i]));
                     cut.insertBlock(continuationBlockFormat(), continuationBreakFormat());
-                }
-                if (whole < line.size()) {
-                    cursor.insertText(view(line.data() + whole, line.size() - whole), plain);
                 }
                 if (breakLength > 0) {
                     cursor.insertBlock(QTextBlockFormat(), plain);
