@@ -686,6 +686,15 @@ private slots:
              ">24 scHome cut dbl:152 ime:\\n\\n sPgDn sPgUp Ret drop:282:\\n"},
             {"a commit at the foot of the window where the first line is long", "low window",
              "click:73 sPgUp cBS cEnd ime:\\n"},
+            // Qt's editor scrolls by whole pixels, and a view whose top row
+            // is inside a line starts at the foot of the row above as Qt
+            // measures it: where page keys go, and where the view stands
+            // when the line under it goes, depend on that pixel.
+            {"page keys in a line two windows tall", "lower window", "PgDn PgDn"},
+            {"return after the view's top line went", "low window",
+             "tpl:108 >42 clip:\\n\\n t:a\\nb paste ime:\\n sPgUp PgUp scEnd Ret Ret"},
+            // Qt's editor scrolls to the caret after Up moves it, not before.
+            {"up from a row the view shows in part", "low window", "dbl:221 Up"},
             // Its rows before the drop are the whole line's, not its pieces'.
             {"a drop that splits a line taller than the window", "low window", "drop:108:\\n"},
             // A line of as many pieces as a drop notes the rows of.

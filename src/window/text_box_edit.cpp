@@ -1005,6 +1005,8 @@ int TextBoxEdit::documentPosition(int textPosition) const {
 TextBoxEdit::TextBoxEdit(QWidget* parent) : QPlainTextEdit(parent) {
     // Every document of the text box is its own, built alike.
     setDocument(newDocument());
+    connect(this, &QPlainTextEdit::updateRequest, this,
+            [this](const QRect&, int dy) { followQtScroll(dy); });
 }
 
 QTextDocument* TextBoxEdit::newDocument() {
@@ -1310,7 +1312,8 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
                                                                          : QTextCursor::MoveAnchor);
             caret.setVerticalMovementX(x);
         }
-        setTextCursor(caret);
+        // The key's own move scrolls to the caret, as Qt's does.
+        setCaretKeepingView(caret);
         staleAt_ = -1;
     }
     const int before = textCursor().position();
@@ -2156,10 +2159,7 @@ void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
 // in the text's first line it keeps the margin above the line in view
 // too. Each piece of a first line that is cut is a line to Qt, and only
 // the first keeps the margin: where the view stops in a later piece, it
-// goes on by the rows that Qt's editor goes on by. A view whose top is
-// inside a line shows the last pixel of the row above, in Qt's editor
-// where the box's starts at a piece: Qt's scrolls for a caret a pixel
-// sooner.
+// goes on by the rows that Qt's editor goes on by.
 void TextBoxEdit::keepTopMargin(int scrolledFrom) {
     QScrollBar* bar = verticalScrollBar();
     const auto inFirstLine = [](const QTextBlock& block) {
@@ -2167,6 +2167,7 @@ void TextBoxEdit::keepTopMargin(int scrolledFrom) {
     };
     const qreal margin = document()->documentMargin();
     const qreal height = viewport()->height();
+    // The caret's foot in the view.
     const auto caretBottom = [this] {
         const QTextCursor caret = textCursor();
         const QTextBlock block = caret.block();
@@ -2177,26 +2178,27 @@ void TextBoxEdit::keepTopMargin(int scrolledFrom) {
                                    row.naturalTextRect().bottom())
                    : std::nullopt;
     };
+    // The top of the view's top row in the view, where Qt's editor
+    // measures from.
+    const auto topRow = [this, bar] {
+        const QTextBlock top = firstVisibleBlock();
+        return blockBoundingGeometry(top).translated(contentOffset()).top() +
+               top.layout()->lineAt(bar->value() - top.firstLineNumber()).y();
+    };
     const QTextBlock top = firstVisibleBlock();
     if (top.blockNumber() == 0 || !inFirstLine(top)) {
         return;
     }
-    if (bar->value() <= scrolledFrom) {
-        const std::optional<qreal> bottom = caretBottom();
-        const QTextLayout* above = top.previous().layout();
-        if (!bottom || !continuesLine(top) || contentOffset().y() != 0 || above->lineCount() == 0) {
-            return;
-        }
-        const qreal gap = blockBoundingRect(top.previous()).height() -
-                          above->lineAt(above->lineCount() - 1).naturalTextRect().bottom();
-        if (*bottom < height - gap || *bottom > height) {
-            return;
-        }
+    // Where the view did not move, Qt's editor scrolls yet if the caret's
+    // foot reaches the view's.
+    if (const std::optional<qreal> bottom = caretBottom();
+        bar->value() <= scrolledFrom && (!bottom || *bottom < height)) {
+        return;
     }
     while (bar->value() < bar->maximum() && firstVisibleBlock().blockNumber() > 0 &&
            inFirstLine(firstVisibleBlock())) {
         const std::optional<qreal> bottom = caretBottom();
-        if (!bottom || *bottom + margin <= height || *bottom > height) {
+        if (!bottom || *bottom - topRow() + margin <= height || *bottom - topRow() > height) {
             return;
         }
         bar->setValue(bar->value() + 1);

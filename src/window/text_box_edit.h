@@ -118,6 +118,13 @@ private:
     void pressKey(QKeyEvent* event);
     void commitInput(QInputMethodEvent* event);
     void keepTopMargin(int scrolledFrom);
+    void followQtScroll(int dy);
+    void setCaretKeepingView(const QTextCursor& caret);
+    // The view's top row when it last scrolled, and where the view starts
+    // from that row's top.
+    int viewTopBlock_ = 0;
+    int viewTopLine_ = 0;
+    qreal viewPhase_ = 0;
     bool editKeyPressed(QKeyEvent* event);
     bool wordMoved(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);

@@ -1,0 +1,105 @@
+// Where the text box's view stands below its top row. Qt's editor scrolls
+// by whole pixels and keeps the rest of each move, a fraction of a pixel,
+// for the next one; a view whose top row is inside a paragraph starts at
+// the foot of the row above as Qt measures it, which is up to a pixel
+// above the row's own top. A long line cut into pieces starts a piece
+// where Qt's editor has a row inside one paragraph, so the two views would
+// stand a pixel apart, and where a page key or the scroll to the caret
+// lands depends on that pixel. After every scroll the text box puts its
+// view where Qt's editor, holding the line whole, would have put it.
+
+#include "window/text_box_edit.h"
+
+#include <QPlainTextDocumentLayout>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QtWidgets/private/qplaintextedit_p.h>
+
+#include <cmath>
+
+namespace rt {
+
+namespace {
+
+// How far the top of row `line` of `block` lies below where a view whose
+// top is that row starts: the top margin above the first row of the text,
+// the rest of the row above past its text, else nothing.
+qreal rowGap(const QTextBlock& block, int line, qreal margin) {
+    if (line > 0) {
+        const QTextLayout* layout = block.layout();
+        return layout->lineAt(line).y() - layout->lineAt(line - 1).naturalTextRect().bottom();
+    }
+    return block.blockNumber() == 0 ? margin : 0;
+}
+
+} // namespace
+
+// Called whenever Qt's editor asks for the view to be painted again, with
+// the pixels it scrolled by; acts only where the top row changed.
+void TextBoxEdit::followQtScroll(int dy) {
+    auto* d = static_cast<QPlainTextEditPrivate*>(QObjectPrivate::get(this));
+    const QTextBlock top = firstVisibleBlock();
+    const int line = d->topLine;
+    if (top.blockNumber() == viewTopBlock_ && line == viewTopLine_) {
+        return;
+    }
+    const qreal margin = document()->documentMargin();
+    const qreal boxGap = rowGap(top, line, margin);
+    qreal qtGap = boxGap;
+    if (line == 0 && continuesLine(top)) {
+        const QTextBlock above = top.previous();
+        const QTextLayout* layout = above.layout();
+        if (layout->lineCount() > 0) {
+            qtGap = blockBoundingRect(above).height() -
+                    layout->lineAt(layout->lineCount() - 1).naturalTextRect().bottom();
+        }
+    }
+    qreal fracture = d->topLineFracture;
+    if (dy != 0) {
+        // The move Qt's editor makes to the same row, whose start it puts
+        // qtGap - boxGap higher; a move of less than a pixel starts the
+        // view at the row's start.
+        const qreal qtMove = dy + fracture + (qtGap - boxGap);
+        const int qtDy = static_cast<int>(qtMove);
+        fracture = qtDy == 0 ? boxGap - qtGap : fracture + dy - qtDy;
+    } else if (viewTopBlock_ >= document()->blockCount()) {
+        // The top block went with an edit: the view starts at the row's
+        // start.
+        fracture = boxGap - qtGap;
+    } else {
+        // The same row under another block: the view stays where it was.
+        fracture = viewPhase_ + boxGap;
+    }
+    if (fracture != d->topLineFracture) {
+        d->topLineFracture = fracture;
+        viewport()->update();
+    }
+    viewTopBlock_ = top.blockNumber();
+    viewTopLine_ = line;
+    viewPhase_ = fracture - boxGap;
+}
+
+// Puts the caret in place with the view where it stands; Qt's editor sets
+// its caret anew and scrolls to it.
+void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
+    const QTextCursor now = textCursor();
+    if (caret.position() == now.position() && caret.anchor() == now.anchor() &&
+        caret.verticalMovementX() == now.verticalMovementX()) {
+        return;
+    }
+    auto* d = static_cast<QPlainTextEditPrivate*>(QObjectPrivate::get(this));
+    QScrollBar* bar = verticalScrollBar();
+    const int value = bar->value();
+    const qreal fracture = d->topLineFracture;
+    const qreal phase = viewPhase_;
+    setTextCursor(caret);
+    if (bar->value() != value) {
+        bar->setValue(value);
+        d->topLineFracture = fracture;
+        viewPhase_ = phase;
+        viewport()->update();
+    }
+}
+
+} // namespace rt
