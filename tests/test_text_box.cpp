@@ -697,7 +697,12 @@ private slots:
             {"up from a row the view shows in part", "low window", "dbl:221 Up"},
             // Its rows before the drop are the whole line's, not its pieces'.
             {"a drop that splits a line taller than the window", "low window", "drop:108:\\n"},
-            // A line of as many pieces as a drop notes the rows of.
+            // Qt's editor scrolls past the caret for the rows of the whole
+            // line, then back up to it once the line is laid out again.
+            {"a drop that splits a line two windows tall", "lower window", "drop:45:a\\nb"},
+            {"a drop that splits a line two windows tall after a page down", "lower window",
+             "PgDn drop:358:a\\nb"},
+            // A drop into a line of sixteen pieces.
             {"a drop that splits a line of sixteen pieces", "tall",
              "click:310 ime:"
              "lorem\\sipsum\\sdolor\\ssit\\samet\\slorem\\sipsum\\sdolor\\ssit\\samet\\s"

@@ -2392,6 +2392,7 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
             line->start = start.position();
             line->dropAt = dropAt.position();
             scrollAsAfterDrop(*line);
+            ensureCursorVisible();
         }
     }
 }
@@ -2402,11 +2403,11 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
 // line had before the drop above the caret; it may scroll for them. The
 // box splits a piece, or cuts a line that the drop makes long, inside the
 // same edit block, and counts other rows. It notes the line's rows before
-// the drop (for a line of up to 16 pieces, quick to lay out) to scroll as
-// Qt's editor does after it.
+// the drop (for a line quick to lay out) to scroll as Qt's editor does
+// after it. Once the edit block ends, Qt lays the line out again and brings
+// the caret into view once more, from above if the first scroll went past.
 std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPointF& at,
                                                                        const QDropEvent& event) {
-    constexpr int kMaxPieces = 16;
     const QMimeData* mime = event.mimeData();
     if (event.source() != nullptr || mime == nullptr || !mime->hasText()) {
         return std::nullopt;
@@ -2423,12 +2424,11 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
     // Qt's editor counts the rows of the whole line, which the pieces off
     // screen may not show yet.
     QString whole;
-    int pieces = 0;
     for (QTextBlock b = first; b.isValid() && (b == first || continuesLine(b)); b = b.next()) {
-        if (++pieces > kMaxPieces) {
+        whole += b.text();
+        if (whole.size() > kExactRowsLength) {
             return std::nullopt;
         }
-        whole += b.text();
     }
     blockBoundingRect(first);
     const std::optional<RowShape> shape = rowShape(first);
