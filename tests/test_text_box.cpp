@@ -569,6 +569,13 @@ private slots:
             {"undo of a Delete run over a cut", "ascii", ">58 Del Del Del undo"},
             {"undo of BackSpace, Right, BackSpace at a cut", "ascii", ">59 BS R BS undo"},
             {"undo of BackSpaces then a Delete at a cut", "ascii", ">62 BS BS BS BS Del undo"},
+            // Qt joins removals over text typed in one run, which lies in
+            // one stretch of its store; the text box puts cuts, and marks
+            // that end its own steps, into its store between such text.
+            {"backspace over typing on both sides of a cut that moved", "ascii",
+             ">30 t:ab L R t:cd BS BS BS undo"},
+            {"delete over typing that replaced a selection", "ascii",
+             "scEnd t:abc cHome Del Del undo"},
             {"undo of a Delete then BackSpaces at a cut", "ascii", ">61 Del BS BS BS undo"},
             // Qt joins removals only over text stored together: a typed
             // character and the line's text beside it are two steps.

@@ -58,6 +58,10 @@ constexpr qsizetype kRowsLength = qsizetype(256) * 1024;
 constexpr qsizetype kRunLength = qsizetype(64) * 1024;
 // Characters of a text above which the fill first hands freed memory back.
 constexpr qsizetype kTrimAbove = qsizetype(1024) * 1024;
+// What the text box puts in and takes out again to end an undo step where
+// it wants Redo's caret: a noncharacter, which no text holds in practice,
+// so that it can tell these from text in Qt's store of characters.
+constexpr QChar kStepMark{0xFDEF};
 
 const QTextBlockFormat& continuationBlockFormat() {
     static const QTextBlockFormat format = [] {
@@ -402,12 +406,12 @@ template <class Change> bool reshape(QTextDocument* doc, int from, int to, Chang
 
 // Qt's Redo leaves the caret after the last change of its undo step, which
 // after an edit that made or moved cuts would be a cut. A change that
-// comes to nothing at `caret`, a space put in and taken out again, ends
+// comes to nothing at `caret`, a mark put in and taken out again, ends
 // the step so that Redo leaves the caret where the edit did.
 void endStepAt(QTextDocument* doc, int caret) {
     QTextCursor mark(doc);
     mark.setPosition(caret);
-    mark.insertText(QStringLiteral(" "), QTextCharFormat());
+    mark.insertText(QString(kStepMark), QTextCharFormat());
     mark.setPosition(caret, QTextCursor::KeepAnchor);
     mark.removeSelectedText();
 }
@@ -780,11 +784,36 @@ std::pair<int, int> removalRange(const QTextCursor& caret, bool back) {
     return {at, wordTarget(caret, QTextCursor::NextCharacter)};
 }
 
+} // namespace
+
+// Whether the store holds nothing from `from` to `to` but what the text
+// box put there of its own, step marks and cuts: two stretches so parted
+// lie one after the other in the store of Qt's own editor. With no text,
+// the stretches are taken as they lie.
+bool QtStore::parts(int from, int to) const {
+    if (from == to) {
+        return false;
+    }
+    if (from > to || to > text.size()) {
+        return true;
+    }
+    for (int at = from; at < to; ++at) {
+        const bool cut = text[at] == QChar::ParagraphSeparator &&
+                         std::binary_search(cuts.begin(), cuts.end(), at);
+        if (text[at] != kStepMark && !cut) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
 // Where the text from `from` to `to` lies in the document's store, the
-// cuts left out; none (first -1) where it lies in more than one stretch or
-// has more than one format. Qt gives no public view of its store, so this
-// reads the document's fragments.
-StoredText storedText(const QTextDocument* doc, int from, int to) {
+// cuts and the step marks left out; none (first -1) where it lies in more
+// than one stretch or has more than one format. Qt gives no public view of
+// its store, so this reads the document's fragments.
+StoredText storedText(const QTextDocument* doc, int from, int to, const QtStore& qt) {
     const QTextDocumentPrivate* store = QTextDocumentPrivate::get(doc);
     StoredText stored;
     for (int at = from; at < to; ++at) {
@@ -795,8 +824,8 @@ StoredText storedText(const QTextDocument* doc, int from, int to) {
         const int kept = fragment->stringPosition + (at - fragment.position());
         if (stored.first < 0) {
             stored = {kept, kept + 1, fragment->format};
-        } else if (kept == stored.end && fragment->format == stored.format) {
-            ++stored.end;
+        } else if (!qt.parts(stored.end, kept) && fragment->format == stored.format) {
+            stored.end = kept + 1;
         } else {
             return {};
         }
@@ -806,15 +835,16 @@ StoredText storedText(const QTextDocument* doc, int from, int to) {
 
 // The stretch that a removal run that took `run` covers once it also takes
 // `taken`, which lies before it in the text if `before`; none unless the
-// two lie one after the other in the store, as Qt joins only such removals.
-StoredText joinStored(const StoredText& run, const StoredText& taken, bool before) {
+// two lie one after the other in `store`, as Qt joins only such removals.
+StoredText joinStored(const StoredText& run, const StoredText& taken, bool before,
+                      const QtStore& store) {
     if (run.first < 0 || taken.first < 0 || run.format != taken.format) {
         return {};
     }
-    if (before && taken.end == run.first) {
+    if (before && !store.parts(taken.end, run.first)) {
         return {taken.first, run.end, run.format};
     }
-    if (!before && run.end == taken.first) {
+    if (!before && !store.parts(run.end, taken.first)) {
         return {run.first, taken.end, run.format};
     }
     return {};
@@ -822,9 +852,9 @@ StoredText joinStored(const StoredText& run, const StoredText& taken, bool befor
 
 // The stretch of a removal run that Qt joined `taken` to, on whichever
 // side it lies.
-StoredText joinedRun(const StoredText& run, const StoredText& taken) {
-    const StoredText before = joinStored(run, taken, true);
-    return before.first >= 0 ? before : joinStored(run, taken, false);
+StoredText joinedRun(const StoredText& run, const StoredText& taken, const QtStore& store) {
+    const StoredText before = joinStored(run, taken, true, store);
+    return before.first >= 0 ? before : joinStored(run, taken, false, store);
 }
 
 // Whether what a BackSpace (`back`) or a Delete at the caret takes lies
@@ -832,7 +862,10 @@ StoredText joinedRun(const StoredText& run, const StoredText& taken) {
 // (`run` in the store). Qt joins such removals into one step, wherever the
 // caret went in between: it joins by where the text lay, in the document
 // and in its store, not by where the caret is.
-bool removalTouches(const QTextCursor& caret, bool back, int place, const StoredText& run) {
+// `store` tells what parts two stretches: the store as it is for Qt's own
+// removal, or as Qt's editor would hold it.
+bool removalTouches(const QTextCursor& caret, bool back, int place, const StoredText& run,
+                    const QtStore& store) {
     const auto [from, to] = removalRange(caret, back);
     const QTextDocument* doc = caret.document();
     if (from == to) {
@@ -842,7 +875,7 @@ bool removalTouches(const QTextCursor& caret, bool back, int place, const Stored
     if (!before && !samePlace(doc, from, place)) {
         return false;
     }
-    return joinStored(run, storedText(doc, from, to), before).first >= 0;
+    return joinStored(run, storedText(doc, from, to, store), before, store).first >= 0;
 }
 
 // Whether `position` stands where a piece ends and the next goes on.
@@ -1023,12 +1056,41 @@ QTextDocument* TextBoxEdit::newDocument() {
     }
     doc->setDocumentLayout(layout);
     connect(doc, &QTextDocument::contentsChange, this, &TextBoxEdit::tidyLater);
+    connect(doc, &QTextDocument::contentsChange, this, &TextBoxEdit::noteCuts);
     connect(doc, &QTextDocument::undoCommandAdded, this, [this] {
         if (pasteUndone_ || document()->availableUndoSteps() != pasteSteps_) {
             pasteSteps_ = -1;
         }
     });
     return doc;
+}
+
+// Notes where in the store the cuts that an edit put in lie. Without an
+// undo history Qt may pack its store anew, and nothing is joined to what
+// came before.
+void TextBoxEdit::noteCuts(int from, int /*removed*/, int added) {
+    const QTextDocument* doc = document();
+    if (!doc->isUndoRedoEnabled()) {
+        cutsInStore_.clear();
+        return;
+    }
+    const QTextDocumentPrivate* store = QTextDocumentPrivate::get(doc);
+    for (QTextBlock b = doc->findBlock(from).next(); b.isValid() && b.position() <= from + added;
+         b = b.next()) {
+        if (!continuesLine(b)) {
+            continue;
+        }
+        const auto fragment = store->find(b.position() - 1);
+        const int kept = fragment->stringPosition + (b.position() - 1 - fragment.position());
+        const auto at = std::lower_bound(cutsInStore_.begin(), cutsInStore_.end(), kept);
+        if (at == cutsInStore_.end() || *at != kept) {
+            cutsInStore_.insert(at, kept);
+        }
+    }
+}
+
+QtStore TextBoxEdit::qtStore() const {
+    return {QTextDocumentPrivate::get(document())->buffer(), cutsInStore_};
 }
 
 QString TextBoxEdit::text() const {
@@ -1338,7 +1400,7 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
                     document()->characterCount(),
                     replacing,
                     removal && takesLineBreak(textCursor(), edit == Edit::DeleteBack),
-                    storedText(document(), takeFrom, takeTo)};
+                    storedText(document(), takeFrom, takeTo, qtStore())};
     QPlainTextEdit::keyPressEvent(event);
     // Qt's own edit ends the text box's run of keys; one that changes
     // nothing, Delete at the end of the text, ends no run in Qt's editor.
@@ -1471,7 +1533,7 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         single && isRemoval(static_cast<int>(edit)) && takesLineBreak(cursor, back);
     const auto nextTo = [&](int place, const StoredText& run) {
         return single && isRemoval(static_cast<int>(edit)) && !lineBreak &&
-               removalTouches(cursor, back, place, run);
+               removalTouches(cursor, back, place, run, qtStore());
     };
     // Qt joins a character typed right after its like, or deleted next to
     // what the last removals took, to the same undo step; after one of
@@ -1481,12 +1543,18 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
                         ((edit == Edit::Type && ownEdit_ == static_cast<int>(Edit::Type) &&
                           samePlace(doc, ownEnd_, cursor.position())) ||
                          (isRemoval(ownEdit_) && nextTo(ownEnd_, ownStored_)));
+    // Qt's own removal would join its run only where nothing parts them
+    // in the store; the marks of the text box's steps part stretches that
+    // lie together in the store of Qt's editor.
+    const bool markParts = single && !inARow && qtRunIsLast() && isRemoval(qtRun_.edit) &&
+                           !qtRun_.lineBreak && nextTo(qtRun_.end, qtRun_.stored) &&
+                           !removalTouches(cursor, back, qtRun_.end, qtRun_.stored, QtStore());
     // A key that moves the caret ends no run: Qt joins a key to the run
     // wherever the caret went in between, if it came back to the run's end.
     if (edit == Edit::None) {
         return false;
     }
-    if (!atCut && !tooLong && !inARow) {
+    if (!atCut && !tooLong && !inARow && !markParts) {
         return false;
     }
     // Where Qt's own run of the same key reaches a cut, or grows its block
@@ -1497,10 +1565,11 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
         (edit == Edit::DeleteBack && joining.isValid() && continuesLine(block)) ||
         (edit == Edit::DeleteForward && continuesLine(joining));
     const bool absorb =
-        single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) && qtRunIsLast() &&
-        ((edit == Edit::Type && qtRun_.edit == static_cast<int>(Edit::Type) &&
-          qtRun_.end == cursor.position()) ||
-         (isRemoval(qtRun_.edit) && !qtRun_.lineBreak && nextTo(qtRun_.end, qtRun_.stored)));
+        markParts ||
+        (single && !inARow && (crossesCut || (edit == Edit::Type && tooLong)) && qtRunIsLast() &&
+         ((edit == Edit::Type && qtRun_.edit == static_cast<int>(Edit::Type) &&
+           qtRun_.end == cursor.position()) ||
+          (isRemoval(qtRun_.edit) && !qtRun_.lineBreak && nextTo(qtRun_.end, qtRun_.stored))));
     // Typing right after a paste or a commit that ended in text joins its
     // step, an edit block.
     const bool afterPaste = edit == Edit::Type && single && !inARow && !absorb &&
@@ -1611,7 +1680,7 @@ bool TextBoxEdit::removalJoins(bool back) const {
     }
     const QTextCursor caret = textCursor();
     return !caret.hasSelection() && !takesLineBreak(caret, back) &&
-           removalTouches(caret, back, place, run);
+           removalTouches(caret, back, place, run, qtStore());
 }
 
 // Whether a key edits the text in an undo step of its own rather than
@@ -1653,7 +1722,7 @@ bool TextBoxEdit::startsStep(QKeyEvent* event) const {
 void TextBoxEdit::removeInStep(QTextCursor& cursor, bool back, bool joinOwn, bool joinRun) {
     QTextDocument* doc = document();
     auto [from, to] = removalRange(cursor, back);
-    const StoredText taken = storedText(doc, from, to);
+    const StoredText taken = storedText(doc, from, to, qtStore());
     const StoredText run = joinOwn ? ownStored_ : qtRun_.stored;
     ownStored_ = taken;
     if (joinOwn || joinRun) {
@@ -1662,7 +1731,7 @@ void TextBoxEdit::removeInStep(QTextCursor& cursor, bool back, bool joinOwn, boo
         const int stepTo = joinOwn ? ownTo_ : qtRun_.end + qtRun_.removed;
         const int chars = textLength(doc, from, to);
         const bool before = samePlace(doc, to, junction);
-        ownStored_ = joinStored(run, taken, before);
+        ownStored_ = joinStored(run, taken, before, qtStore());
         doc->undo();
         from = before ? textStep(doc, stepFrom, chars, true) : stepFrom;
         to = before ? stepTo : textStep(doc, stepTo, chars, false);
@@ -1752,12 +1821,12 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
     if (qtRun_.edit == was.edit && qtRun_.revision == was.revision && qtRun_.end == was.end &&
         qtRun_.steps == steps) {
         qtRun_.typed += typed;
-        qtRun_.stored = joinedRun(qtRun_.stored, was.stored);
+        qtRun_.stored = joinedRun(qtRun_.stored, was.stored, qtStore());
     } else if (isRemoval(qtRun_.edit) && isRemoval(was.edit) && qtRun_.revision == was.revision &&
                qtRun_.steps == steps) {
         // A removal next to the run's, which Qt joined to it: the run
         // still takes one stretch of the text, starting at the caret.
-        qtRun_.stored = joinedRun(qtRun_.stored, was.stored);
+        qtRun_.stored = joinedRun(qtRun_.stored, was.stored, qtStore());
     } else if (steps == was.steps + 1 || (was.block && steps > was.steps)) {
         // Qt counts two undo steps for a key typed over a selection, which
         // one Undo takes back together with the typing after it.

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 class QMimeData;
@@ -34,6 +35,17 @@ struct StoredText {
     int first = -1;
     int end = -1;
     int format = -1;
+};
+
+// The document's store as Qt's own editor would hold it, which has none
+// of the step marks and cuts the text box puts in: `cuts` are where the
+// text box's cuts lie in the store, in order. Left empty, the store as it
+// is.
+struct QtStore {
+    QStringView text;
+    std::span<const int> cuts;
+    // Whether anything but the text box's own lies from `from` to `to`.
+    bool parts(int from, int to) const;
 };
 
 // The editor inside a text box: Qt's plain-text editor, with the input
@@ -118,6 +130,11 @@ private:
     void pressKey(QKeyEvent* event);
     void commitInput(QInputMethodEvent* event);
     void keepTopMargin(int scrolledFrom);
+    void noteCuts(int from, int removed, int added);
+    QtStore qtStore() const;
+    // Where in the store the cuts lie that the text box put in since the
+    // undo history began, in order.
+    std::vector<int> cutsInStore_;
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
     // The view's top row when it last scrolled, and where the view starts
