@@ -343,7 +343,7 @@ void run(Side& s, const QString& step) {
     s.clipboard = QGuiApplication::clipboard()->text();
 }
 
-QString randomStep(QRandomGenerator& g, int length, bool rows) {
+QStringList randomSteps(QRandomGenerator& g, int length, bool rows) {
     // Sorted: a hash's order changes from run to run, and a seed must name
     // one script.
     //
@@ -370,24 +370,34 @@ QString randomStep(QRandomGenerator& g, int length, bool rows) {
                                       u"\\n"_s, u"a\\nb"_s, u"\\n\\n"_s, u"。"_s, u"y\\*40"_s};
     const auto pos = [&] { return QString::number(g.bounded(length + 1)); };
     const auto word = [&] { return words[g.bounded(words.size())]; };
-    switch (g.bounded(20)) {
+    switch (g.bounded(21)) {
     case 0:
     case 1:
-        return u"t:"_s + word();
+        return {u"t:"_s + word()};
     case 2:
-        return u">"_s + QString::number(1 + g.bounded(kPiece * 2));
+        return {u">"_s + QString::number(1 + g.bounded(kPiece * 2))};
     case 3:
-        return u"ime:"_s + word();
+        return {u"ime:"_s + word()};
     case 4:
-        return u"clip:"_s + word();
+        return {u"clip:"_s + word()};
     case 5:
-        return u"click:"_s + pos();
+        return {u"click:"_s + pos()};
     case 6:
-        return (g.bounded(4) == 0 ? u"tpl:"_s : u"dbl:"_s) + pos();
+        return {(g.bounded(4) == 0 ? u"tpl:"_s : u"dbl:"_s) + pos()};
     case 7:
-        return u"drop:"_s + pos() + u':' + word();
+        return {u"drop:"_s + pos() + u':' + word()};
+    case 8: {
+        // A run of BackSpace or Delete, whose undo steps Qt joins by
+        // rules of its own, often taken back at once.
+        static const QStringList removals = {u"BS"_s, u"Del"_s};
+        QStringList run(2 + g.bounded(5), removals[g.bounded(removals.size())]);
+        if (g.bounded(2) == 0) {
+            run << u"undo"_s;
+        }
+        return run;
+    }
     default:
-        return named[g.bounded(named.size())];
+        return {named[g.bounded(named.size())]};
     }
 }
 
@@ -918,22 +928,25 @@ private slots:
             QRandomGenerator g(static_cast<quint32>(seed));
             QStringList script;
             const int length = static_cast<int>(textNamed(text).text.size());
-            for (int i = 0; i < steps; ++i) {
-                const QString step =
-                    randomStep(g, length + 20, text != u"emoji"_s && text != u"grapheme"_s);
-                // Known gap: a cut inside one grapheme is a place a click
-                // can reach, where Qt has none.
-                const bool graphemeClick = text == u"grapheme"_s && step.contains(u':') &&
-                                           !step.startsWith(u"t:") && !step.startsWith(u"ime:") &&
-                                           !step.startsWith(u"clip:");
-                // Qt 6.4's own editor crashes on a drop of a run wider than a
-                // screen line into the last screen line of a line, with the
-                // view at the end (it brings the caret into view before it
-                // lays the line out again), which the low window reaches.
-                const bool qtCrashes = text == u"low window"_s && step.startsWith(u"drop:") &&
-                                       step.endsWith(u"y\\*40"_s);
-                if (!graphemeClick && !qtCrashes) {
-                    script << step;
+            for (int made = 0; made < steps;) {
+                for (const QString& step :
+                     randomSteps(g, length + 20, text != u"emoji"_s && text != u"grapheme"_s)) {
+                    ++made;
+                    // Known gap: a cut inside one grapheme is a place a
+                    // click can reach, where Qt has none.
+                    const bool graphemeClick =
+                        text == u"grapheme"_s && step.contains(u':') && !step.startsWith(u"t:") &&
+                        !step.startsWith(u"ime:") && !step.startsWith(u"clip:");
+                    // Qt 6.4's own editor crashes on a drop of a run wider
+                    // than a screen line into the last screen line of a
+                    // line, with the view at the end (it brings the caret
+                    // into view before it lays the line out again), which
+                    // the low window reaches.
+                    const bool qtCrashes = text == u"low window"_s && step.startsWith(u"drop:") &&
+                                           step.endsWith(u"y\\*40"_s);
+                    if (!graphemeClick && !qtCrashes) {
+                        script << step;
+                    }
                 }
             }
             const QString got = difference(text, script);
