@@ -49,10 +49,10 @@ void TextBoxEdit::followQtScroll(int dy) {
     qreal qtGap = boxGap;
     if (line == 0 && continuesLine(top)) {
         const QTextBlock above = top.previous();
+        const qreal height = blockBoundingRect(above).height(); // lays the block out
         const QTextLayout* layout = above.layout();
         if (layout->lineCount() > 0) {
-            qtGap = blockBoundingRect(above).height() -
-                    layout->lineAt(layout->lineCount() - 1).naturalTextRect().bottom();
+            qtGap = height - layout->lineAt(layout->lineCount() - 1).naturalTextRect().bottom();
         }
     }
     qreal fracture = d->topLineFracture;
