@@ -708,8 +708,10 @@ private slots:
             // measures it: where page keys go, and where the view stands
             // when the line under it goes, depend on that pixel.
             {"page keys in a line two windows tall", "lower window", "PgDn PgDn"},
-            {"return after the view's top line went", "low window",
-             "tpl:108 >42 clip:\\n\\n t:a\\nb paste ime:\\n sPgUp PgUp scEnd Ret Ret"},
+            {"typing at the end after the view's top line went", "low window",
+             "scEnd Del t:\\n\\*14 PgUp scEnd t:x Ret"},
+            {"ctrl+end where the first line is long and a piece two rows tall", "low window",
+             "click:73 sPgUp cBS click:130 t:y\\*40 cEnd"},
             // Qt's editor scrolls to the caret after Up moves it, not before.
             {"up from a row the view shows in part", "low window", "dbl:221 Up"},
             // Its rows before the drop are the whole line's, not its pieces'.
