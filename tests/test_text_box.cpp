@@ -708,6 +708,10 @@ private slots:
             // measures it: where page keys go, and where the view stands
             // when the line under it goes, depend on that pixel.
             {"page keys in a line two windows tall", "lower window", "PgDn PgDn"},
+            // Where PageUp reaches the line above the view's line, Qt's
+            // editor stays on that line's last row.
+            {"page up twice from the end of a line two windows tall", "lower window",
+             "cEnd PgUp PgUp"},
             {"typing at the end after the view's top line went", "low window",
              "scEnd Del t:\\n\\*14 PgUp scEnd t:x Ret"},
             {"ctrl+end where the first line is long and a piece two rows tall", "low window",

@@ -1401,7 +1401,21 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
                     replacing,
                     removal && takesLineBreak(textCursor(), edit == Edit::DeleteBack),
                     storedText(document(), takeFrom, takeTo, qtStore())};
+    const bool pageUp = event->matches(QKeySequence::MoveToPreviousPage) ||
+                        event->matches(QKeySequence::SelectPreviousPage);
+    const bool stopsAbove = pageUp && pageUpStopsAbove();
     QPlainTextEdit::keyPressEvent(event);
+    if (stopsAbove) {
+        // Qt's editor stops a row higher, and its caret with it.
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->value() - 1);
+        QTextCursor caret = textCursor();
+        const int x = caret.verticalMovementX();
+        caret.movePosition(QTextCursor::Up, caret.hasSelection() ? QTextCursor::KeepAnchor
+                                                                 : QTextCursor::MoveAnchor);
+        caret.setVerticalMovementX(x);
+        setCaretKeepingView(caret);
+    }
     // Qt's own edit ends the text box's run of keys; one that changes
     // nothing, Delete at the end of the text, ends no run in Qt's editor.
     if (editFor(event) != Edit::None &&
@@ -1996,6 +2010,35 @@ int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x
         }
     }
     return to;
+}
+
+// PageUp goes back from the view's first block to the one whose top is a
+// page above the view's, then to its first row at that height or below;
+// where the block has none, to the next block's first row, unless that is
+// the view's first block, where it stays on the block's last row. The
+// view's first block is a piece to the box and its whole line to Qt's
+// editor: where the next block is that line's first piece, Qt's editor
+// stays a row higher than the box goes.
+bool TextBoxEdit::pageUpStopsAbove() const {
+    const QTextBlock first = firstVisibleBlock();
+    const QTextBlock line = lineStart(first);
+    if (line == first) {
+        return false;
+    }
+    const qreal top = -contentOffset().y() - viewport()->rect().height();
+    QTextBlock block = first;
+    qreal h = 0;
+    while (h >= top && block.previous().isValid()) {
+        block = block.previous();
+        h -= blockBoundingRect(block).height();
+    }
+    const QTextLayout* layout = block.layout();
+    for (int i = 0; i < layout->lineCount(); ++i) {
+        if (layout->lineAt(i).naturalTextRect().top() >= top - h) {
+            return false;
+        }
+    }
+    return block.next() == line;
 }
 
 // The point at which the text box finds the place that Qt's editor finds

@@ -112,6 +112,7 @@ private:
     int columnAtCut(const QTextBlock& block, qreal x) const;
     int asQtShows(int position, qreal x) const;
     int pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x) const;
+    bool pageUpStopsAbove() const;
     QPointF qtPoint(const QPointF& point) const;
     // A long line as it was before a drop into it, as Qt's editor counts
     // it while the drop goes in.
