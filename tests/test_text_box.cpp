@@ -106,9 +106,10 @@ Text textNamed(const QString& name) {
 // sHome, sEnd, Up, Down, sUp, sDown, PgUp, PgDn, Ret, copy, cut, paste,
 // undo, redo, redoY, cK), ">N"
 // for N presses of Right, "t:TEXT" typed, "ime:TEXT" an input method's
-// commit, "clip:TEXT" the clipboard's new text, "click:N", "dbl:N" and
-// "tpl:N" a click, a double and a triple click at text position N
-// ("clickLow:N" near the bottom of the screen line),
+// commit, "clip:TEXT" the clipboard's new text, "load:TEXT" a new text as
+// Open sets it, "click:N", "dbl:N" and "tpl:N" a click, a double and a
+// triple click at text position N ("clickLow:N" near the bottom of the
+// screen line),
 // "drop:N:TEXT" a drop there. In TEXT "\n" is a line break, "\r" a CR,
 // "\s" a space, "\*N" the character before it N times.
 QString unescape(const QString& s) {
@@ -297,6 +298,14 @@ void run(Side& s, const QString& step) {
         QInputMethodEvent commit;
         commit.setCommitString(unescape(arg));
         QCoreApplication::sendEvent(e, &commit);
+    } else if (step.startsWith(u"load:")) {
+        // Another file opened, its text in place of the last.
+        const QString text = unescape(arg);
+        if (s.box) {
+            s.box->setText(QString(text).replace(u"\n"_s, u"\r\n"_s));
+        } else {
+            e->setPlainText(text);
+        }
     } else if (step.startsWith(u"clip:")) {
         QGuiApplication::clipboard()->setText(unescape(arg));
     } else if (step.startsWith(u"click") || step.startsWith(u"dbl:") || step.startsWith(u"tpl:")) {
@@ -586,6 +595,17 @@ private slots:
              ">30 t:ab L R t:cd BS BS BS undo"},
             {"delete over typing that replaced a selection", "ascii",
              "scEnd t:abc cHome Del Del undo"},
+            {"delete over a grapheme typed on both sides of a cut that moved", "ascii",
+             ">30 t:w👍 L R t:🏽x L L L Del Del Del undo"},
+            {"backspace where a typed space moved a cut forward", "long then short",
+             ">134 t:\\sa L R t:b BS BS BS undo"},
+            {"backspace after the undo and redo of typing", "emoji",
+             ">39 BS BS t:x undo undo redoY BS undo"},
+            // A text opened after editing starts a new store.
+            {"removals around a line break after another file was opened", "ascii",
+             ">30 t:ab L R load:y\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\n"
+             "y\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\ny\\*10\\n"
+             "y\\*10\\ny\\*10\\ny\\*10\\ny\\*18 cEnd t:a Ret t:b L L Del BS Del undo"},
             {"undo of a Delete then BackSpaces at a cut", "ascii", ">61 Del BS BS BS undo"},
             // Qt joins removals only over text stored together: a typed
             // character and the line's text beside it are two steps.
