@@ -595,6 +595,8 @@ private slots:
              ">30 t:ab L R t:cd BS BS BS undo"},
             {"delete over typing that replaced a selection", "ascii",
              "scEnd t:abc cHome Del Del undo"},
+            {"delete of a grapheme typed on both sides of a cut that moved", "ascii",
+             ">30 t:👍 L R t:🏽x L L Del undo"},
             {"delete over a grapheme typed on both sides of a cut that moved", "ascii",
              ">30 t:w👍 L R t:🏽x L L L Del Del Del undo"},
             {"backspace where a typed space moved a cut forward", "long then short",

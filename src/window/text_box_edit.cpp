@@ -1557,6 +1557,13 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
                         ((edit == Edit::Type && ownEdit_ == static_cast<int>(Edit::Type) &&
                           samePlace(doc, ownEnd_, cursor.position())) ||
                          (isRemoval(ownEdit_) && nextTo(ownEnd_, ownStored_)));
+    // Qt takes a character that the text box's cuts or marks part in the
+    // store in two undo commands, where its editor has one stretch and one.
+    if (single && isRemoval(static_cast<int>(edit)) && !lineBreak) {
+        const auto [from, to] = removalRange(cursor, back);
+        atCut = atCut || (storedText(doc, from, to, QtStore()).first < 0 &&
+                          storedText(doc, from, to, qtStore()).first >= 0);
+    }
     // Qt's own removal would join its run only where nothing parts them
     // in the store; the marks of the text box's steps part stretches that
     // lie together in the store of Qt's editor.
