@@ -730,6 +730,10 @@ private slots:
             // measures it: where page keys go, and where the view stands
             // when the line under it goes, depend on that pixel.
             {"page keys in a line two windows tall", "lower window", "PgDn PgDn"},
+            // Only the rows inside a line start below the foot of the row
+            // above as Qt measures it; a line's first row starts at its top.
+            {"page down after lines typed above a long line", "low window",
+             "t:\\n\\n >27 sDown sPgDn"},
             // Where PageUp reaches the line above the view's line, Qt's
             // editor stays on that line's last row.
             {"page up twice from the end of a line two windows tall", "lower window",
