@@ -809,6 +809,14 @@ bool QtStore::parts(int from, int to) const {
 
 namespace {
 
+// Where in the store the character at document position `at` lies, and
+// its format.
+std::pair<int, int> storedAt(const QTextDocumentPrivate* store, int at) {
+    const auto fragment = store->find(at);
+    return {static_cast<int>(fragment->stringPosition) + (at - fragment.position()),
+            fragment->format};
+}
+
 // Where the text from `from` to `to` lies in the document's store, the
 // cuts and the step marks left out; none (first -1) where it lies in more
 // than one stretch or has more than one format. Qt gives no public view of
@@ -820,11 +828,10 @@ StoredText storedText(const QTextDocument* doc, int from, int to, const QtStore&
         if (doc->characterAt(at) == QChar::ParagraphSeparator) {
             continue;
         }
-        const auto fragment = store->find(at);
-        const int kept = fragment->stringPosition + (at - fragment.position());
+        const auto [kept, format] = storedAt(store, at);
         if (stored.first < 0) {
-            stored = {kept, kept + 1, fragment->format};
-        } else if (!qt.parts(stored.end, kept) && fragment->format == stored.format) {
+            stored = {kept, kept + 1, format};
+        } else if (!qt.parts(stored.end, kept) && format == stored.format) {
             stored.end = kept + 1;
         } else {
             return {};
@@ -1080,8 +1087,7 @@ void TextBoxEdit::noteCuts(int from, int /*removed*/, int added) {
         if (!continuesLine(b)) {
             continue;
         }
-        const auto fragment = store->find(b.position() - 1);
-        const int kept = fragment->stringPosition + (b.position() - 1 - fragment.position());
+        const int kept = storedAt(store, b.position() - 1).first;
         const auto at = std::lower_bound(cutsInStore_.begin(), cutsInStore_.end(), kept);
         if (at == cutsInStore_.end() || *at != kept) {
             cutsInStore_.insert(at, kept);
@@ -1427,9 +1433,7 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         const int x = caret.verticalMovementX();
         int at = caret.position();
         if (page) {
-            const bool up = event->matches(QKeySequence::MoveToPreviousPage) ||
-                            event->matches(QKeySequence::SelectPreviousPage);
-            at = pageAsQt(before, at, up ? QTextCursor::Up : QTextCursor::Down, x);
+            at = pageAsQt(before, at, pageUp ? QTextCursor::Up : QTextCursor::Down, x);
         }
         at = besideCut(at, x);
         if (at != caret.position()) {
@@ -1558,7 +1562,8 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
                           samePlace(doc, ownEnd_, cursor.position())) ||
                          (isRemoval(ownEdit_) && nextTo(ownEnd_, ownStored_)));
     // Qt takes a character that the text box's cuts or marks part in the
-    // store in two undo commands, where its editor has one stretch and one.
+    // store in two undo commands, where its editor has it in one stretch
+    // and takes it in one.
     if (single && isRemoval(static_cast<int>(edit)) && !lineBreak) {
         const auto [from, to] = removalRange(cursor, back);
         atCut = atCut || (storedText(doc, from, to, QtStore()).first < 0 &&

@@ -10,17 +10,19 @@
 
 #include "window/text_box_edit.h"
 
-#include <QPlainTextDocumentLayout>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QtWidgets/private/qplaintextedit_p.h>
 
-#include <cmath>
-
 namespace rt {
 
 namespace {
+
+// Qt's editor keeps its view's top row and fraction in its private part.
+QPlainTextEditPrivate* viewOf(QPlainTextEdit* edit) {
+    return static_cast<QPlainTextEditPrivate*>(QObjectPrivate::get(edit));
+}
 
 // How far the top of row `line` of `block` lies below where a view whose
 // top is that row starts: the top margin above the first row of the text,
@@ -38,7 +40,7 @@ qreal rowGap(const QTextBlock& block, int line, qreal margin) {
 // Called whenever Qt's editor asks for the view to be painted again, with
 // the pixels it scrolled by; acts only where the top row changed.
 void TextBoxEdit::followQtScroll(int dy) {
-    auto* d = static_cast<QPlainTextEditPrivate*>(QObjectPrivate::get(this));
+    QPlainTextEditPrivate* d = viewOf(this);
     const QTextBlock top = firstVisibleBlock();
     const int line = d->topLine;
     if (top.blockNumber() == viewTopBlock_ && line == viewTopLine_) {
@@ -88,7 +90,7 @@ void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
         caret.verticalMovementX() == now.verticalMovementX()) {
         return;
     }
-    auto* d = static_cast<QPlainTextEditPrivate*>(QObjectPrivate::get(this));
+    QPlainTextEditPrivate* d = viewOf(this);
     QScrollBar* bar = verticalScrollBar();
     const int value = bar->value();
     const qreal fracture = d->topLineFracture;
