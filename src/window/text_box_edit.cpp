@@ -416,6 +416,19 @@ void endStepAt(QTextDocument* doc, int caret) {
     mark.removeSelectedText();
 }
 
+// Qt's drop puts its text in inside an edit block, which holds the layouts
+// of the blocks it changes back until it ends: their rows are those from
+// before the drop. Qt 6.4 brings the caret into view by them before the
+// block ends, takes a caret past their rows and short of its block's end
+// for one on a row, and crashes. A block with no rows Qt lays out afresh.
+void layOutAfreshIfStale(const QTextCursor& caret) {
+    QTextLayout* layout = caret.block().layout();
+    if (layout->lineCount() > 0 &&
+        !layout->lineForTextPosition(caret.positionInBlock()).isValid()) {
+        layout->clearLayout();
+    }
+}
+
 // The text of the document from position `from` on, given as Qt returns it
 // (U+2029 between blocks), with the lines joined by `lineBreak` and the
 // pieces of a long line joined by nothing.
@@ -787,9 +800,9 @@ std::pair<int, int> removalRange(const QTextCursor& caret, bool back) {
 } // namespace
 
 // Whether the store holds nothing from `from` to `to` but what the text
-// box put there of its own, step marks and cuts: two stretches so parted
-// lie one after the other in the store of Qt's own editor. With no text,
-// the stretches are taken as they lie.
+// box put there of its own, step marks, cuts and typing it typed again:
+// two stretches so parted lie one after the other in the store of Qt's own
+// editor. With no text, the stretches are taken as they lie.
 bool QtStore::parts(int from, int to) const {
     if (from == to) {
         return false;
@@ -798,9 +811,7 @@ bool QtStore::parts(int from, int to) const {
         return true;
     }
     for (int at = from; at < to; ++at) {
-        const bool cut = text[at] == QChar::ParagraphSeparator &&
-                         std::binary_search(cuts.begin(), cuts.end(), at);
-        if (text[at] != kStepMark && !cut) {
+        if (text[at] != kStepMark && !std::binary_search(own.begin(), own.end(), at)) {
             return true;
         }
     }
@@ -1068,6 +1079,8 @@ QTextDocument* TextBoxEdit::newDocument() {
         if (pasteUndone_ || document()->availableUndoSteps() != pasteSteps_) {
             pasteSteps_ = -1;
         }
+        // A new step takes the place of the steps an Undo took back.
+        dropStepsFrom(document()->availableUndoSteps());
     });
     return doc;
 }
@@ -1078,25 +1091,29 @@ QTextDocument* TextBoxEdit::newDocument() {
 void TextBoxEdit::noteCuts(int from, int /*removed*/, int added) {
     const QTextDocument* doc = document();
     if (!doc->isUndoRedoEnabled()) {
-        cutsInStore_.clear();
+        ownInStore_.clear();
+        ownHistory_.clear();
+        qtRunHistory_.clear();
         return;
     }
     const QTextDocumentPrivate* store = QTextDocumentPrivate::get(doc);
     for (QTextBlock b = doc->findBlock(from).next(); b.isValid() && b.position() <= from + added;
          b = b.next()) {
-        if (!continuesLine(b)) {
-            continue;
-        }
-        const int kept = storedAt(store, b.position() - 1).first;
-        const auto at = std::lower_bound(cutsInStore_.begin(), cutsInStore_.end(), kept);
-        if (at == cutsInStore_.end() || *at != kept) {
-            cutsInStore_.insert(at, kept);
+        if (continuesLine(b)) {
+            noteOwnInStore(storedAt(store, b.position() - 1).first);
         }
     }
 }
 
+void TextBoxEdit::noteOwnInStore(int kept) {
+    const auto at = std::lower_bound(ownInStore_.begin(), ownInStore_.end(), kept);
+    if (at == ownInStore_.end() || *at != kept) {
+        ownInStore_.insert(at, kept);
+    }
+}
+
 QtStore TextBoxEdit::qtStore() const {
-    return {QTextDocumentPrivate::get(document())->buffer(), cutsInStore_};
+    return {QTextDocumentPrivate::get(document())->buffer(), ownInStore_};
 }
 
 QString TextBoxEdit::text() const {
@@ -1195,6 +1212,21 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
                         {},
                         doc->characterCount(),
                         false};
+        // Qt brings the caret into view before its drop's edit block ends;
+        // the caret's block is laid out afresh where its rows from before
+        // the drop will not reach the caret.
+        if (dropping_ && !cursor.hasSelection() && longest == text.size()) {
+            const QTextBlock into = cursor.block();
+            QTextLayout* layout = into.layout();
+            const int caret = cursor.position() - into.position() + static_cast<int>(text.size());
+            if (layout->lineCount() > 0) {
+                const QTextLine row = layout->lineAt(layout->lineCount() - 1);
+                if (caret >= row.textStart() + row.textLength() &&
+                    caret != into.length() - 1 + text.size()) {
+                    layout->clearLayout();
+                }
+            }
+        }
         QPlainTextEdit::insertFromMimeData(source);
         if (block) {
             notePasteEnd(text);
@@ -1252,6 +1284,9 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (large && updates) {
         setUpdatesEnabled(true);
     }
+    if (dropping_) {
+        layOutAfreshIfStale(cursor);
+    }
     setTextCursor(cursor);
     notePasteEnd(text);
 }
@@ -1292,6 +1327,62 @@ void TextBoxEdit::noteOwnStep(int edit, int end) {
     ownRevision_ = doc->revision();
     stepEnd_ = QTextCursor(doc);
     stepEnd_.setPosition(end);
+    dropStepsFrom(ownSteps_);
+    if (edit < 0 || !doc->isUndoRedoEnabled()) {
+        return;
+    }
+    OwnStep step{ownSteps_, edit, end, ownFrom_, ownTo_, ownStored_};
+    if (edit == static_cast<int>(Edit::Type)) {
+        // Where the typed text ends in the store: its last character is
+        // the one before the caret, or before the cut there.
+        const int last = atCutEnd(doc, end - 1) ? end - 2 : end - 1;
+        step.stored = {};
+        if (last >= 0) {
+            const auto [kept, format] = storedAt(QTextDocumentPrivate::get(doc), last);
+            step.stored = {kept, kept + 1, format};
+        }
+    }
+    ownHistory_.push_back(step);
+}
+
+void TextBoxEdit::dropStepsFrom(int steps) {
+    while (!ownHistory_.empty() && ownHistory_.back().steps >= steps) {
+        ownHistory_.pop_back();
+    }
+    while (!qtRunHistory_.empty() && qtRunHistory_.back().steps >= steps) {
+        qtRunHistory_.pop_back();
+    }
+}
+
+// Once an Undo brought Qt's run back to the top of the undo stack, the run
+// is the last again.
+void TextBoxEdit::restoreUndoneRun() {
+    const QTextDocument* doc = document();
+    if (!doc->isRedoAvailable()) {
+        return;
+    }
+    const int steps = doc->availableUndoSteps();
+    const auto run = std::find_if(qtRunHistory_.cbegin(), qtRunHistory_.cend(),
+                                  [steps](const QtRun& r) { return r.steps == steps; });
+    if (run != qtRunHistory_.cend()) {
+        qtRun_ = *run;
+        qtRun_.revision = doc->revision();
+        stepEnd_ = QTextCursor(document());
+        stepEnd_.setPosition(qtRun_.end);
+    }
+}
+
+// The text box's own step that an Undo brought back to the top of the
+// undo stack, or none.
+const TextBoxEdit::OwnStep* TextBoxEdit::undoneToOwnStep() const {
+    const QTextDocument* doc = document();
+    if (!doc->isRedoAvailable() || ownHistory_.empty()) {
+        return nullptr;
+    }
+    const int steps = doc->availableUndoSteps();
+    const auto step = std::find_if(ownHistory_.cbegin(), ownHistory_.cend(),
+                                   [steps](const OwnStep& s) { return s.steps == steps; });
+    return step == ownHistory_.cend() ? nullptr : &*step;
 }
 
 namespace {
@@ -1316,6 +1407,7 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
 
 void TextBoxEdit::pressKey(QKeyEvent* event) {
     tidy();
+    restoreUndoneRun();
     // Cuts on screen that wait for the last undo step to end go into it
     // now: a key that starts another step leaves it for good, and Undo and
     // Redo would otherwise bring back a text whose cuts no step can move.
@@ -1556,11 +1648,30 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     // Qt joins a character typed right after its like, or deleted next to
     // what the last removals took, to the same undo step; after one of
     // ours, so do we.
-    const bool inARow = single && ownSteps_ == doc->availableUndoSteps() &&
-                        !doc->isRedoAvailable() &&
-                        ((edit == Edit::Type && ownEdit_ == static_cast<int>(Edit::Type) &&
-                          samePlace(doc, ownEnd_, cursor.position())) ||
-                         (isRemoval(ownEdit_) && nextTo(ownEnd_, ownStored_)));
+    bool inARow = single && ownSteps_ == doc->availableUndoSteps() && !doc->isRedoAvailable() &&
+                  ((edit == Edit::Type && ownEdit_ == static_cast<int>(Edit::Type) &&
+                    samePlace(doc, ownEnd_, cursor.position())) ||
+                   (isRemoval(ownEdit_) && nextTo(ownEnd_, ownStored_)));
+    // After an Undo, Qt joins a key to the command then on top of its undo
+    // stack as it would have before: typing at the end of typing whose
+    // store nothing followed but what the Undo took back, or a removal next
+    // to removals.
+    if (const OwnStep* undone = single && !inARow ? undoneToOwnStep() : nullptr) {
+        const QtStore store = qtStore();
+        inARow = (edit == Edit::Type && undone->edit == static_cast<int>(Edit::Type) &&
+                  samePlace(doc, undone->end, cursor.position()) && undone->stored.end >= 0 &&
+                  !store.parts(undone->stored.end, static_cast<int>(store.text.size()))) ||
+                 (isRemoval(static_cast<int>(edit)) && isRemoval(undone->edit) &&
+                  nextTo(undone->end, undone->stored));
+        if (inARow) {
+            ownEdit_ = undone->edit;
+            ownSteps_ = undone->steps;
+            ownEnd_ = undone->end;
+            ownFrom_ = undone->from;
+            ownTo_ = undone->to;
+            ownStored_ = undone->stored;
+        }
+    }
     // Qt takes a character that the text box's cuts or marks part in the
     // store in two undo commands, where its editor has it in one stretch
     // and takes it in one.
@@ -1677,8 +1788,9 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
 }
 
 bool TextBoxEdit::qtRunIsLast() const {
-    return qtRun_.edit >= 0 && qtRun_.revision == document()->revision() &&
-           !document()->isRedoAvailable();
+    const QTextDocument* doc = document();
+    return qtRun_.edit >= 0 && qtRun_.revision == doc->revision() &&
+           (!doc->isRedoAvailable() || qtRun_.steps == doc->availableUndoSteps());
 }
 
 // The edit that a key may join to Qt's run once the run is the text box's
@@ -1783,6 +1895,14 @@ void TextBoxEdit::redoQtRunInStep(QTextCursor& cursor) {
         cursor.joinPreviousEditBlock();
         return;
     }
+    if (qtRun_.edit == static_cast<int>(Edit::Type)) {
+        // The typing goes into the store again; Qt's editor has only the
+        // first, which the copy stands for.
+        const QTextDocumentPrivate* store = QTextDocumentPrivate::get(doc);
+        for (int at = qtRun_.end - static_cast<int>(qtRun_.typed.size()); at < qtRun_.end; ++at) {
+            noteOwnInStore(storedAt(store, at).first);
+        }
+    }
     doc->undo();
     cursor = QTextCursor(doc);
     if (qtRun_.edit == static_cast<int>(Edit::Type)) {
@@ -1869,6 +1989,8 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
     qtRun_.removed += was.removed - doc->characterCount();
     stepEnd_ = QTextCursor(document());
     stepEnd_.setPosition(qtRun_.end);
+    dropStepsFrom(qtRun_.steps);
+    qtRunHistory_.push_back(qtRun_);
 }
 
 template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&& open) {

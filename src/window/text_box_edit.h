@@ -38,12 +38,12 @@ struct StoredText {
 };
 
 // The document's store as Qt's own editor would hold it, which has none
-// of the step marks and cuts the text box puts in: `cuts` are where the
-// text box's cuts lie in the store, in order. Left empty, the store as it
-// is.
+// of the step marks, cuts and copies the text box puts in: `own` are where
+// the text box's cuts, and the typing it typed again, lie in the store, in
+// order. Left empty, the store as it is.
 struct QtStore {
     QStringView text;
-    std::span<const int> cuts;
+    std::span<const int> own;
     // Whether anything but the text box's own lies from `from` to `to`.
     bool parts(int from, int to) const;
 };
@@ -134,8 +134,10 @@ private:
     void noteCuts(int from, int removed, int added);
     QtStore qtStore() const;
     // Where in the store the cuts lie that the text box put in since the
-    // undo history began, in order.
-    std::vector<int> cutsInStore_;
+    // undo history began, and the typing it took back to type again, in
+    // order.
+    std::vector<int> ownInStore_;
+    void noteOwnInStore(int kept);
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
     // The view's top row when it last scrolled, and where the view starts
@@ -183,6 +185,10 @@ private:
         StoredText stored{};
     };
     QtRun qtRun_;
+    // Qt's runs by the undo commands up to and with each, in order: after
+    // an Undo back to one, Qt joins a key to it as before.
+    std::vector<QtRun> qtRunHistory_;
+    void restoreUndoneRun();
     // The document's revision and the caret after a paste or an input
     // method's commit that ended in text, which typing right after it joins.
     int pasteRevision_ = -1;
@@ -218,6 +224,22 @@ private:
     int ownFrom_ = -1;
     int ownTo_ = -1;
     StoredText ownStored_;
+    // The text box's own steps that a key may join, as Qt joins a key to
+    // the command on top of its undo stack also once an Undo brought that
+    // command back to the top: by the undo commands up to and with each,
+    // in order, with what ends the step (for typing, where the typed text
+    // ends in the store).
+    struct OwnStep {
+        int steps = -1;
+        int edit = -1;
+        int end = -1;
+        int from = -1;
+        int to = -1;
+        StoredText stored;
+    };
+    std::vector<OwnStep> ownHistory_;
+    const OwnStep* undoneToOwnStep() const;
+    void dropStepsFrom(int steps);
     // The document's revision after the text box's own last edit block.
     int ownRevision_ = -1;
     // Runs from a double click for as long as a press makes it a triple.
