@@ -810,6 +810,10 @@ private slots:
             // again in a step of its own; the first copy lies between.
             {"backspace over two runs of typing, the second typed again", "ascii",
              ">10 t:zz L L L Del R R t:rr BS BS BS BS undo"},
+            // Qt's commit puts its line breaks in the store after its text:
+            // removals over typing after it do not join the commit's text.
+            {"backspace over typing after a commit with a line break", "ascii",
+             ">10 ime:a\\nb t:c BS BS undo"},
             // Qt's editor scrolls by whole pixels, and a view whose top row
             // is inside a line starts at the foot of the row above as Qt
             // measures it: where page keys go, and where the view stands

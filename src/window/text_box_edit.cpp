@@ -62,6 +62,10 @@ constexpr qsizetype kTrimAbove = qsizetype(1024) * 1024;
 // it wants Redo's caret: a noncharacter, which no text holds in practice,
 // so that it can tell these from text in Qt's store of characters.
 constexpr QChar kStepMark{0xFDEF};
+// The same where the step also ends a stretch of Qt's store: Qt's own
+// commit of an input method puts the commit's text in the store first and
+// its line breaks after it, so nothing typed later lies next to its text.
+constexpr QChar kPartMark{0xFDEE};
 
 const QTextBlockFormat& continuationBlockFormat() {
     static const QTextBlockFormat format = [] {
@@ -408,10 +412,10 @@ template <class Change> bool reshape(QTextDocument* doc, int from, int to, Chang
 // after an edit that made or moved cuts would be a cut. A change that
 // comes to nothing at `caret`, a mark put in and taken out again, ends
 // the step so that Redo leaves the caret where the edit did.
-void endStepAt(QTextDocument* doc, int caret) {
+void endStepAt(QTextDocument* doc, int caret, QChar kind = kStepMark) {
     QTextCursor mark(doc);
     mark.setPosition(caret);
-    mark.insertText(QString(kStepMark), QTextCharFormat());
+    mark.insertText(QString(kind), QTextCharFormat());
     mark.setPosition(caret, QTextCursor::KeepAnchor);
     mark.removeSelectedText();
 }
@@ -2482,7 +2486,7 @@ void TextBoxEdit::commitInput(QInputMethodEvent* event) {
     // Qt puts a commit's line breaks in after its text, and so joins no
     // typing to a commit that holds one; the step ends here for Qt too.
     if (reshaped || breaks) {
-        endStepAt(document(), cursor.position());
+        endStepAt(document(), cursor.position(), breaks ? kPartMark : kStepMark);
     }
     cursor.endEditBlock();
     shaping_ = false;
