@@ -1965,6 +1965,9 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
     if (doc->revision() == was.revision) {
         return;
     }
+    // The run's record goes before the run grows, which then need not copy
+    // what it typed.
+    dropStepsFrom(steps);
     // Qt joins a key to its run's undo command, adding none; the run is an
     // undo step of its own if its first key added exactly one. Typing
     // right after a paste, for one, joins the paste's step instead.
