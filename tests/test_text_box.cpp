@@ -805,6 +805,15 @@ private slots:
              "t:ab L BS undo R t:d undo"},
             {"delete after an undo goes on with the deletes before", "ascii",
              ">10 Del t:x undo Del undo"},
+            // Not where the typing ended: a step of its own.
+            {"typing after an undo away from the end of the typing before", "ascii",
+             "t:ab L BS undo t:d undo"},
+            // The step on top is the first Delete run, not the last one.
+            {"delete after an undo of a later delete run", "ascii",
+             ">10 Del L L L Del undo R R Del"},
+            // Qt's own run on top, which the text box takes into its step.
+            {"backspace at a cut after an undo goes on with Qt's deletes", "lower window",
+             "PgDn Del L BS undo R BS undo"},
             // Qt joins BackSpaces over two runs of typing that lie one
             // after the other in its store. The text box typed the second
             // again in a step of its own; the first copy lies between.

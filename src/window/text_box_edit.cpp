@@ -1996,7 +1996,6 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
     qtRun_.removed += was.removed - doc->characterCount();
     stepEnd_ = QTextCursor(document());
     stepEnd_.setPosition(qtRun_.end);
-    dropStepsFrom(qtRun_.steps);
     qtRunHistory_.push_back(qtRun_);
 }
 
