@@ -814,6 +814,14 @@ private slots:
             // Qt's own run on top, which the text box takes into its step.
             {"backspace at a cut after an undo goes on with Qt's deletes", "lower window",
              "PgDn Del L BS undo R BS undo"},
+            // Qt's own fill stores the text, and then the line breaks: what
+            // is typed at the end of a text of one line lies next to it in
+            // the store, at the end of a text of several lines not. Qt joins
+            // a Delete to the BackSpace before only in the first.
+            {"delete next to a backspace at the end of a text of one line", "ascii",
+             "cEnd t:x BS L Del undo"},
+            {"delete next to a backspace at the end of a text of lines", "low window, lines whole",
+             "cEnd t:x BS L Del undo"},
             // Qt joins BackSpaces over two runs of typing that lie one
             // after the other in its store. The text box typed the second
             // again in a step of its own; the first copy lies between.

@@ -1089,23 +1089,39 @@ QTextDocument* TextBoxEdit::newDocument() {
     return doc;
 }
 
-// Notes where in the store the cuts that an edit put in lie. Without an
-// undo history Qt may pack its store anew, and nothing is joined to what
-// came before.
+// Notes where in the store the cuts that an edit put in lie.
 void TextBoxEdit::noteCuts(int from, int /*removed*/, int added) {
     const QTextDocument* doc = document();
+    const QTextDocumentPrivate* store = QTextDocumentPrivate::get(doc);
     if (!doc->isUndoRedoEnabled()) {
-        ownInStore_.clear();
+        // Without an undo history no step lies below the next.
         ownHistory_.clear();
         qtRunHistory_.clear();
-        return;
+        // The fill notes its cuts once it is done.
+        if (filling_) {
+            return;
+        }
+        // Turning the history off packs Qt's store into the order of the
+        // document once much of it is left over from edits: it shrinks.
+        if (store->buffer().size() < storeSize_) {
+            noteCutsOf(doc->firstBlock());
+        }
     }
-    const QTextDocumentPrivate* store = QTextDocumentPrivate::get(doc);
     for (QTextBlock b = doc->findBlock(from).next(); b.isValid() && b.position() <= from + added;
          b = b.next()) {
         if (continuesLine(b)) {
             noteOwnInStore(storedAt(store, b.position() - 1).first);
         }
+    }
+    storeSize_ = store->buffer().size();
+}
+
+// Notes anew where the cuts from `from` on lie in the store.
+void TextBoxEdit::noteCutsOf(const QTextBlock& from) {
+    ownInStore_.clear();
+    storeSize_ = QTextDocumentPrivate::get(document())->buffer().size();
+    if (mayHoldCuts(*document())) {
+        noteCuts(from.position(), 0, document()->characterCount() - from.position());
     }
 }
 
@@ -1146,22 +1162,35 @@ void TextBoxEdit::setText(const QString& text) {
     tidyPending_ = false;
     ownEdit_ = -1;
     shaping_ = true;
+    filling_ = true;
     setDocument(doc);
     doc->setUndoRedoEnabled(false);
     try {
         FillPace pace;
         QTextCursor cursor(doc);
         insertLines(cursor, text, pace);
+        // Qt's own fill stores the text first and its line breaks after
+        // it, so nothing typed at the end of a text of several lines lies
+        // next to its last line in the store, where Qt joins removals over
+        // both. Here the last line may come last: a mark put in and taken
+        // out parts them. In a text of one line the cuts may follow it,
+        // which are the text box's own.
+        if (lineStart(doc->lastBlock()) != doc->firstBlock()) {
+            endStepAt(doc, cursor.position(), kPartMark);
+        }
     } catch (...) {
         setDocument(old);
         delete doc;
         shaping_ = false;
+        filling_ = false;
         if (updates) {
             setUpdatesEnabled(true);
         }
         throw;
     }
     doc->setUndoRedoEnabled(true);
+    filling_ = false;
+    noteCutsOf(lineStart(doc->lastBlock()));
     shaping_ = false;
     // The caret starts at the start, as after QPlainTextEdit::setPlainText;
     // the fill moved it along.

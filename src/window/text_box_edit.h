@@ -138,6 +138,9 @@ private:
     // order.
     std::vector<int> ownInStore_;
     void noteOwnInStore(int kept);
+    void noteCutsOf(const QTextBlock& from);
+    // The size of the store when the cuts were last noted.
+    qsizetype storeSize_ = 0;
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
     // The view's top row when it last scrolled, and where the view starts
@@ -161,6 +164,8 @@ private:
     // True while the text box itself reshapes or fills the document, whose
     // changes need no tidying afterwards.
     bool shaping_ = false;
+    // True while setText() fills the document.
+    bool filling_ = false;
     // True while Qt drops a text in, in an edit block of its own.
     bool dropping_ = false;
     bool tidyPending_ = false;
