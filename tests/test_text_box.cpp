@@ -818,6 +818,11 @@ private slots:
             // is typed at the end of a text of one line lies next to it in
             // the store, at the end of a text of several lines not. Qt joins
             // a Delete to the BackSpace before only in the first.
+            // Qt aims Up at a place on screen it keeps in fractions of a
+            // pixel: from the very end of a full screen line, at the
+            // character before the end of the line above.
+            {"up from the end of a full screen line", "ascii",
+             "cEnd BS BS BS BS BS BS BS BS BS BS sUp Up"},
             {"delete next to a backspace at the end of a text of one line", "ascii",
              "cEnd t:x BS L Del undo"},
             {"delete next to a backspace at the end of a text of lines", "low window, lines whole",

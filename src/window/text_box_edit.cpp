@@ -1499,11 +1499,15 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
             // it afresh.
             caret.setVerticalMovementX(-1);
         }
+        aimX_ = aimOf(caret);
         if (atEnd) {
             const int x = caret.verticalMovementX();
             caret.setPosition(caret.position() + 1, caret.hasSelection() ? QTextCursor::KeepAnchor
                                                                          : QTextCursor::MoveAnchor);
             caret.setVerticalMovementX(x);
+            if (x < 0) {
+                aimX_ = aimOf(caret);
+            }
         }
         // The key's own move scrolls to the caret, as Qt's does.
         setCaretKeepingView(caret);
@@ -1559,14 +1563,20 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         int at = caret.position();
         if (page) {
             at = pageAsQt(before, at, pageUp ? QTextCursor::Up : QTextCursor::Down, x);
+        } else {
+            at = aimedInNextRow(before, at,
+                                event->matches(QKeySequence::MoveToPreviousLine) ||
+                                    event->matches(QKeySequence::SelectPreviousLine));
         }
-        at = besideCut(at, x);
+        at = besideCut(at, aimX_);
         if (at != caret.position()) {
             caret.setPosition(at, caret.hasSelection() ? QTextCursor::KeepAnchor
                                                        : QTextCursor::MoveAnchor);
             caret.setVerticalMovementX(x);
             setTextCursor(caret);
         }
+        aimAt_ = at;
+        aimRevision_ = document()->revision();
     }
     if (lineEnd && (event->matches(QKeySequence::MoveToEndOfLine) ||
                     event->matches(QKeySequence::SelectEndOfLine))) {
@@ -2093,6 +2103,47 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
 // of a piece ends no paragraph where the line goes on, yet Qt lays it out
 // as one. Gives where Qt's editor puts a caret that the text box put at
 // `position`, aimed at `x` as the block's layout counts.
+// Qt keeps the place on screen that Up and Down aim at in fractions of a
+// pixel and gives it out cut to whole pixels, which at the very end of a
+// screen line finds the line's end where Qt finds the character before it.
+// The place whole: the one Qt takes afresh from the caret, or the one the
+// last move up or down kept, which the caret still keeps if it stayed.
+qreal TextBoxEdit::aimOf(const QTextCursor& caret) const {
+    const int kept = caret.verticalMovementX();
+    const QTextLine line = caret.block().layout()->lineForTextPosition(caret.positionInBlock());
+    const qreal here = line.isValid() ? line.cursorToX(caret.positionInBlock()) : kept;
+    if (kept >= 0 && aimAt_ == caret.position() && aimRevision_ == document()->revision() &&
+        static_cast<int>(aimX_) == kept) {
+        return aimX_;
+    }
+    return kept < 0 || static_cast<int>(here) == kept ? here : kept;
+}
+
+// Where Qt's Up (`up`) or Down from `from` lands aimed at the whole place,
+// if it landed at `at` in the same screen line; else `at`.
+int TextBoxEdit::aimedInNextRow(int from, int at, bool up) const {
+    QTextBlock block = document()->findBlock(from);
+    const QTextLine line = block.layout()->lineForTextPosition(from - block.position());
+    if (!line.isValid()) {
+        return at;
+    }
+    int row = line.lineNumber() + (up ? -1 : 1);
+    if (row < 0 || row >= block.layout()->lineCount()) {
+        block = up ? block.previous() : block.next();
+        if (!block.isValid()) {
+            return at;
+        }
+        document()->documentLayout()->blockBoundingRect(block);
+        row = up ? block.layout()->lineCount() - 1 : 0;
+    }
+    const QTextLine target = block.layout()->lineAt(row);
+    const int start = block.position() + (target.isValid() ? target.textStart() : 0);
+    if (!target.isValid() || at < start || at > start + target.textLength()) {
+        return at;
+    }
+    return block.position() + target.xToCursor(aimX_);
+}
+
 int TextBoxEdit::besideCut(int position, qreal x) const {
     const QTextBlock block = document()->findBlock(position);
     const int end = block.length() - 1;

@@ -109,6 +109,13 @@ protected:
 private:
     QTextDocument* newDocument();
     int besideCut(int position, qreal x) const;
+    qreal aimOf(const QTextCursor& caret) const;
+    int aimedInNextRow(int from, int at, bool up) const;
+    // The place on screen, in fractions of a pixel, that the last move up
+    // or down aimed at, and where it left the caret in which text.
+    qreal aimX_ = -1;
+    int aimAt_ = -1;
+    int aimRevision_ = -1;
     int columnAtCut(const QTextBlock& block, qreal x) const;
     int asQtShows(int position, qreal x) const;
     int pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x) const;
