@@ -818,6 +818,10 @@ private slots:
             // is typed at the end of a text of one line lies next to it in
             // the store, at the end of a text of several lines not. Qt joins
             // a Delete to the BackSpace before only in the first.
+            // Qt joins typing at the end of a drop to the drop's step also
+            // once an Undo brought that step back to the top.
+            {"typing after an undo back to a drop goes on with the drop", "emoji",
+             "drop:120:y\\*40 BS undo t:👍🏽 undo"},
             // Qt aims Up at a place on screen it keeps in fractions of a
             // pixel: from the very end of a full screen line, at the
             // character before the end of the line above.

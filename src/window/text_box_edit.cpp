@@ -1083,8 +1083,11 @@ QTextDocument* TextBoxEdit::newDocument() {
         if (pasteUndone_ || document()->availableUndoSteps() != pasteSteps_) {
             pasteSteps_ = -1;
         }
-        // A new step takes the place of the steps an Undo took back.
-        dropStepsFrom(document()->availableUndoSteps());
+        // A new step takes the place of the steps an Undo took back. A
+        // drop's step ends after the text box noted it; see dropEvent().
+        if (!dropping_) {
+            dropStepsFrom(document()->availableUndoSteps());
+        }
     });
     return doc;
 }
@@ -2710,6 +2713,11 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
     handleAt(event, moved.get(), [this](QDropEvent* e) { QPlainTextEdit::dropEvent(e); });
     dropping_ = false;
     if (document()->revision() != revision) {
+        // Qt's drop takes the place of the steps an Undo took back, unless
+        // the text box dropped the text in a step of its own, noted as such.
+        if (ownRevision_ != document()->revision()) {
+            dropStepsFrom(document()->availableUndoSteps());
+        }
         noteQtBlock(false);
         if (line) {
             // Qt's editor has the rows of the split line's first part where
