@@ -818,6 +818,10 @@ private slots:
             // is typed at the end of a text of one line lies next to it in
             // the store, at the end of a text of several lines not. Qt joins
             // a Delete to the BackSpace before only in the first.
+            // A Delete of one long grapheme next to what a BackSpace took
+            // just before joins that BackSpace's step, as in Qt's editor.
+            {"delete of a long grapheme next to a backspace", "grapheme",
+             "Del Del R Del undo L BS cHome Del undo"},
             // Qt joins typing at the end of a drop to the drop's step also
             // once an Undo brought that step back to the top.
             {"typing after an undo back to a drop goes on with the drop", "emoji",
