@@ -818,6 +818,10 @@ private slots:
             // is typed at the end of a text of one line lies next to it in
             // the store, at the end of a text of several lines not. Qt joins
             // a Delete to the BackSpace before only in the first.
+            // Typing that Qt joins to a commit after an Undo back to it, and
+            // that makes the line long, stays in the commit's step.
+            {"typing after an undo back to a commit makes the line long", "emoji",
+             "scEnd t:y\\*40 ime:y\\*40 cL Del undo cR t:y\\*40 undo"},
             // A Delete of one long grapheme next to what a BackSpace took
             // just before joins that BackSpace's step, as in Qt's editor.
             {"delete of a long grapheme next to a backspace", "grapheme",

@@ -2030,8 +2030,9 @@ void TextBoxEdit::noteQtRun(const QtRun& was, const QString& typed) {
         // Qt counts two undo steps for a key typed over a selection, which
         // one Undo takes back together with the typing after it.
         qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, was.block, was.lineBreak, was.stored};
-    } else if (steps == was.steps && was.edit == static_cast<int>(Edit::Type) &&
-               pasteRevision_ == was.revision && samePlace(doc, pasteEnd_, was.end)) {
+    } else if (steps == was.steps && was.edit == static_cast<int>(Edit::Type)) {
+        // Typing that Qt joined to the edit block on top of its undo stack,
+        // a paste's or a commit's, right after it or after an Undo back to it.
         qtRun_ = QtRun{was.edit, -1, -1, steps, typed, 0, true};
     } else {
         qtRun_ = QtRun();
