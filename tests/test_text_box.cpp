@@ -835,6 +835,10 @@ private slots:
             // character before the end of the line above.
             {"up from the end of a full screen line", "ascii",
              "cEnd BS BS BS BS BS BS BS BS BS BS sUp Up"},
+            // An edit takes the kept place afresh from where it leaves the
+            // caret, fractions of a pixel and all.
+            {"down after an edit keeps the place the edit left", "empty",
+             "load:lzm,,y\\ntxyllzl\\n,mzx click:4 Down t:x BS Down"},
             {"delete next to a backspace at the end of a text of one line", "ascii",
              "cEnd t:x BS L Del undo"},
             {"delete next to a backspace at the end of a text of lines", "low window, lines whole",

@@ -1100,14 +1100,11 @@ void TextBoxEdit::noteCuts(int from, int /*removed*/, int added) {
         // Without an undo history no step lies below the next.
         ownHistory_.clear();
         qtRunHistory_.clear();
-        // The fill notes its cuts once it is done.
+        // The fill notes its cuts once it is done. Turning the history off
+        // would pack Qt's store anew, were many letters taken out without
+        // it; here only cuts move without it, which take out breaks alone.
         if (filling_) {
             return;
-        }
-        // Turning the history off packs Qt's store into the order of the
-        // document once much of it is left over from edits: it shrinks.
-        if (store->buffer().size() < storeSize_) {
-            noteCutsOf(doc->firstBlock());
         }
     }
     for (QTextBlock b = doc->findBlock(from).next(); b.isValid() && b.position() <= from + added;
@@ -1116,13 +1113,11 @@ void TextBoxEdit::noteCuts(int from, int /*removed*/, int added) {
             noteOwnInStore(storedAt(store, b.position() - 1).first);
         }
     }
-    storeSize_ = store->buffer().size();
 }
 
 // Notes anew where the cuts from `from` on lie in the store.
 void TextBoxEdit::noteCutsOf(const QTextBlock& from) {
     ownInStore_.clear();
-    storeSize_ = QTextDocumentPrivate::get(document())->buffer().size();
     if (mayHoldCuts(*document())) {
         noteCuts(from.position(), 0, document()->characterCount() - from.position());
     }

@@ -146,8 +146,6 @@ private:
     std::vector<int> ownInStore_;
     void noteOwnInStore(int kept);
     void noteCutsOf(const QTextBlock& from);
-    // The size of the store when the cuts were last noted.
-    qsizetype storeSize_ = 0;
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
     // The view's top row when it last scrolled, and where the view starts
