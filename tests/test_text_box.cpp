@@ -822,6 +822,14 @@ private slots:
             // that makes the line long, stays in the commit's step.
             {"typing after an undo back to a commit makes the line long", "emoji",
              "scEnd t:y\\*40 ime:y\\*40 cL Del undo cR t:y\\*40 undo"},
+            // BackSpaces that Qt joins to a redone BackSpace run stay one
+            // step with it where the box takes the run into its own.
+            {"backspaces after a redone backspace run", "long then short",
+             ">40 BS undo redo BS BS BS BS BS BS undo"},
+            // Qt pastes at the very start of the text in an edit block of
+            // its own, which typing after it joins.
+            {"typing that makes a line long after a paste at the start", "emoji",
+             "clip:abc paste t:y\\*95 undo"},
             // A Delete of one long grapheme next to what a BackSpace took
             // just before joins that BackSpace's step, as in Qt's editor.
             {"delete of a long grapheme next to a backspace", "grapheme",

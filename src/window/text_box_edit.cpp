@@ -1735,20 +1735,16 @@ bool TextBoxEdit::editKeyPressed(QKeyEvent* event) {
     if (!atCut && !tooLong && !inARow && !markParts) {
         return false;
     }
-    // Where Qt's own run of the same key reaches a cut, or grows its block
-    // too long, the run and this key are one undo step in a text without
-    // cuts; so are Qt's removals and one next to them that the text box
-    // makes in a step of its own (a Delete of a grapheme over pieces).
-    // Qt's run is a plain undo command, which no edit block can join, so it
-    // is taken back and done again inside this key's step.
-    const bool crossesCut =
-        (edit == Edit::DeleteBack && joining.isValid() && continuesLine(block)) ||
-        (edit == Edit::DeleteForward && continuesLine(joining));
+    // Qt's removals and one next to them that the text box makes in a step
+    // of its own (across a cut, or of a grapheme over pieces) are one undo
+    // step in a text without cuts; so are Qt's run of typing and the key
+    // that grows its block too long. Qt's run is a plain undo command,
+    // which no edit block can join, so it is taken back and done again
+    // inside this key's step.
     const bool absorb =
         markParts ||
         (single && !inARow &&
-         (crossesCut || isRemoval(static_cast<int>(edit)) || (edit == Edit::Type && tooLong)) &&
-         qtRunIsLast() &&
+         (isRemoval(static_cast<int>(edit)) || (edit == Edit::Type && tooLong)) && qtRunIsLast() &&
          ((edit == Edit::Type && qtRun_.edit == static_cast<int>(Edit::Type) &&
            qtRun_.end == cursor.position()) ||
           (isRemoval(qtRun_.edit) && !qtRun_.lineBreak && nextTo(qtRun_.end, qtRun_.stored))));
