@@ -814,10 +814,6 @@ private slots:
             // Qt's own run on top, which the text box takes into its step.
             {"backspace at a cut after an undo goes on with Qt's deletes", "lower window",
              "PgDn Del L BS undo R BS undo"},
-            // Qt's own fill stores the text, and then the line breaks: what
-            // is typed at the end of a text of one line lies next to it in
-            // the store, at the end of a text of several lines not. Qt joins
-            // a Delete to the BackSpace before only in the first.
             // Typing that Qt joins to a commit after an Undo back to it, and
             // that makes the line long, stays in the commit's step.
             {"typing after an undo back to a commit makes the line long", "emoji",
@@ -847,6 +843,10 @@ private slots:
             // caret, fractions of a pixel and all.
             {"down after an edit keeps the place the edit left", "empty",
              "load:lzm,,y\\ntxyllzl\\n,mzx click:4 Down t:x BS Down"},
+            // Qt's own fill stores the text, and then the line breaks: what
+            // is typed at the end of a text of one line lies next to it in
+            // the store, at the end of a text of several lines not. Qt joins
+            // a Delete to the BackSpace before only in the first.
             {"delete next to a backspace at the end of a text of one line", "ascii",
              "cEnd t:x BS L Del undo"},
             {"delete next to a backspace at the end of a text of lines", "low window, lines whole",

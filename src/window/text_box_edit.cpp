@@ -2096,12 +2096,6 @@ template <class Open> bool TextBoxEdit::alignCut(const QTextBlock& block, Open&&
     return true;
 }
 
-// Qt's editor puts a caret aimed right of where a wrapped screen line ends
-// before the line's last character, by Up, Down or the pointer: it takes
-// the character between two screen lines for a space. The last screen line
-// of a piece ends no paragraph where the line goes on, yet Qt lays it out
-// as one. Gives where Qt's editor puts a caret that the text box put at
-// `position`, aimed at `x` as the block's layout counts.
 // Qt keeps the place on screen that Up and Down aim at in fractions of a
 // pixel and gives it out cut to whole pixels, which at the very end of a
 // screen line finds the line's end where Qt finds the character before it.
@@ -2136,13 +2130,21 @@ int TextBoxEdit::aimedInNextRow(int from, int at, bool up) const {
         row = up ? block.layout()->lineCount() - 1 : 0;
     }
     const QTextLine target = block.layout()->lineAt(row);
-    const int start = block.position() + (target.isValid() ? target.textStart() : 0);
-    if (!target.isValid() || at < start || at > start + target.textLength()) {
+    if (!target.isValid()) {
         return at;
     }
-    return block.position() + target.xToCursor(aimX_);
+    const int start = block.position() + target.textStart();
+    return at < start || at > start + target.textLength()
+               ? at
+               : block.position() + target.xToCursor(aimX_);
 }
 
+// Qt's editor puts a caret aimed right of where a wrapped screen line ends
+// before the line's last character, by Up, Down or the pointer: it takes
+// the character between two screen lines for a space. The last screen line
+// of a piece ends no paragraph where the line goes on, yet Qt lays it out
+// as one. Gives where Qt's editor puts a caret that the text box put at
+// `position`, aimed at `x` as the block's layout counts.
 int TextBoxEdit::besideCut(int position, qreal x) const {
     const QTextBlock block = document()->findBlock(position);
     const int end = block.length() - 1;
