@@ -834,11 +834,11 @@ private slots:
             // once an Undo brought that step back to the top.
             {"typing after an undo back to a drop goes on with the drop", "emoji",
              "drop:120:y\\*40 BS undo t:👍🏽 undo"},
-            // Qt aims Up at a place on screen it keeps in fractions of a
-            // pixel: from the very end of a full screen line, at the
-            // character before the end of the line above.
+            // Qt aims Up and PageUp at a place on screen it keeps in
+            // fractions of a pixel: from the very end of a full screen line,
+            // at the character before the end of the lines above.
             {"up from the end of a full screen line", "ascii",
-             "cEnd BS BS BS BS BS BS BS BS BS BS sUp Up"},
+             "cEnd BS BS BS BS BS BS BS BS BS BS sUp Up cEnd PgUp"},
             // An edit takes the kept place afresh from where it leaves the
             // caret, fractions of a pixel and all.
             {"down after an edit keeps the place the edit left", "empty",

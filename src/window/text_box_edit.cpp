@@ -2212,16 +2212,18 @@ int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x
         return to;
     }
     // Qt's editor goes on while a row is short of the height the box's
-    // move stopped at.
+    // move stopped at. Its caret keeps the place it aims at whole from row
+    // to row, and finds it in the whole line.
     const int stop = top(to);
     const bool up = op == QTextCursor::Up;
     int at = from;
     for (int n = 0; n < kMaxRows; ++n) {
-        step.setPosition(asQtShows(at, x));
+        const int start = asQtShows(at, aimX_);
+        step.setPosition(start);
         step.setVerticalMovementX(x);
         step.movePosition(op);
-        const int next = step.position();
-        const int shown = asQtShows(next, x);
+        const int next = besideCut(aimedInNextRow(start, step.position(), up), aimX_);
+        const int shown = asQtShows(next, aimX_);
         if (samePlace(document(), next, at)) {
             return at;
         }
