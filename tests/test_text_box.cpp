@@ -1046,6 +1046,8 @@ private slots:
             {"a triple click on a line two windows tall", "lower window", "tpl:111"},
             {"a triple click on a line after typing in its first row", "lower window",
              "click:25 t:xxxxxxxxxx tpl:40"},
+            // In the text's first line, the margin above it counts as well.
+            {"a triple click on the text's first line", "lower window", "sPgDn BS tpl:369"},
             // The rows of the last page start where the whole line's do.
             {"ctrl+end after a line two windows tall", "lower window", "cEnd"},
             // Ctrl+K takes the rest of the whole line, not of its piece.

@@ -2878,8 +2878,14 @@ void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TextBoxEdit::mousePressEvent(QMouseEvent* event) {
+    const int scrolledFrom = verticalScrollBar()->value();
+    pressMouse(event);
+    keepTopMargin(scrolledFrom);
+}
+
+void TextBoxEdit::pressMouse(QMouseEvent* event) {
     if (const auto moved = atQtPoint(event)) {
-        handleAt(event, moved.get(), [this](QMouseEvent* e) { mousePressEvent(e); });
+        handleAt(event, moved.get(), [this](QMouseEvent* e) { pressMouse(e); });
         return;
     }
     // Qt's own editor tells a triple click by its timer and point, which the

@@ -137,6 +137,7 @@ private:
     std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;
     void pressKey(QKeyEvent* event);
     void commitInput(QInputMethodEvent* event);
+    void pressMouse(QMouseEvent* event);
     void keepTopMargin(int scrolledFrom);
     void noteCuts(int from, int removed, int added);
     QtStore qtStore() const;
