@@ -727,6 +727,10 @@ private slots:
              "drop:160:\\n ime:👍🏽 sL PgDn ime:あ PgUp"},
             {"shift-page up where a row up finds the end of a wrapped screen line",
              "long then short", "drop:160:\\n ime:👍🏽 sL PgDn ime:あ sPgUp"},
+            // There Qt's editor stops at the first row that reaches the
+            // page's height, not the one after it.
+            {"shift-page down where a row down finds the end of a wrapped screen line",
+             "lower window", "click:211 >4 ime:👍🏽👍🏽 sUp sPgDn"},
             {"page down in a text taller than the window", "ascii",
              "cHome t:\\n\\*80 cHome PgDn PgDn PgUp"},
             {"page down from the foot of the window over a long line below it", "three pages",

@@ -2212,17 +2212,17 @@ int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x
         return to;
     }
     // Qt's editor goes on while a row is short of the height the box's
-    // move stopped at. Its caret keeps the place it aims at whole from row
-    // to row, and finds it in the whole line.
+    // move stopped at. Its caret keeps the place it aims at to a fraction
+    // of a pixel from row to row: cut to whole pixels, the end of a full
+    // screen line would pass for the start of the next.
     const int stop = top(to);
     const bool up = op == QTextCursor::Up;
     int at = from;
     for (int n = 0; n < kMaxRows; ++n) {
-        const int start = asQtShows(at, aimX_);
-        step.setPosition(start);
+        step.setPosition(asQtShows(at, aimX_));
         step.setVerticalMovementX(x);
         step.movePosition(op);
-        const int next = besideCut(aimedInNextRow(start, step.position(), up), aimX_);
+        const int next = step.position();
         const int shown = asQtShows(next, aimX_);
         if (samePlace(document(), next, at)) {
             return at;
