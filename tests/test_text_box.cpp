@@ -1040,8 +1040,19 @@ private slots:
             // Return, too, scrolls to the caret by the rows of whole
             // lines, the line that ends at the break included.
             {"return in a long line at the foot of the window", "low window", "click:136 Ret"},
-            // Typing over a selection goes on as a run of Qt's: no cut moves
-            // after its first key.
+            // A run of typing or BackSpace goes on in one step, yet the view
+            // scrolls to the caret by the rows each key leaves in Qt's
+            // editor.
+            {"backspace in a run wraps the caret above the view", "low window",
+             "sPgDn click:196 BS BS L BS"},
+            {"typing over a selection at the foot of the window", "tall",
+             "PgDn dbl:475 t:x sHome t:ab"},
+            // From where the view stood before the key, not from where the
+            // rows before the cuts moved scrolled it.
+            {"backspace in a run after a page up", "lower window",
+             ">41 t:\\n\\n cBS undo cBS cEnd PgUp BS BS"},
+            // Typing over a selection goes on as a run; the cuts it moves
+            // leave the scroll bar's range as Qt's rows would.
             {"typing over a selection, then a page key", "low window",
              "tpl:213 drop:189:👍🏽 sEnd t:あ t:abc click:313 scEnd cBS PgUp t:\\n PgDn"},
             // A triple click scrolls to the caret after the line by the

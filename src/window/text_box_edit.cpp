@@ -1077,6 +1077,17 @@ QTextDocument* TextBoxEdit::newDocument() {
         layout->setCursorWidth(currentLayout->cursorWidth());
     }
     doc->setDocumentLayout(layout);
+    // Qt's editor sets the scroll bar's range when the layout reports a new
+    // size, which it does when a block's rows change or blocks come or go.
+    // Moving a cut replaces two blocks by two others with other rows, which
+    // it does not report: the range follows the rows as Qt's would.
+    connect(layout, &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [this] { linesInRange_ = document()->lineCount(); });
+    connect(doc, &QTextDocument::contentsChanged, this, [this, layout] {
+        if (shaping_ && document()->lineCount() != linesInRange_) {
+            Q_EMIT layout->documentSizeChanged(layout->documentSize());
+        }
+    });
     connect(doc, &QTextDocument::contentsChange, this, &TextBoxEdit::tidyLater);
     connect(doc, &QTextDocument::contentsChange, this, &TextBoxEdit::noteCuts);
     connect(doc, &QTextDocument::undoCommandAdded, this, [this] {
@@ -1429,10 +1440,38 @@ template <class Keys> bool matchesAny(const QKeyEvent* event, const Keys& keys) 
 
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     const int scrolledFrom = verticalScrollBar()->value();
+    const ViewStand stood = viewStand();
+    const int revision = document()->revision();
     pressKey(event);
+    const Edit edit = editFor(event);
+    if (document()->revision() != revision &&
+        (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward)) {
+        alignAfterKey(stood);
+    }
     // Page keys scroll by pages, not to the caret.
     if (!matchesAny(event, kPageKeys)) {
         keepTopMargin(scrolledFrom);
+    }
+}
+
+// Qt's editor scrolls to the caret after a key by the rows of the whole
+// line as the key left them. A run of typing, BackSpace or Delete leaves
+// the cuts it passed where they were, and may so leave the caret in a row
+// that Qt's editor has wrapped elsewhere. The cuts a page above the caret,
+// by whose rows the view scrolls to it, go in place inside the run's undo
+// step, which the next key of the run still joins, and the view scrolls to
+// the caret again from where the key found it, as Qt's did.
+void TextBoxEdit::alignAfterKey(const ViewStand& stood) {
+    QTextDocument* doc = document();
+    if (isReadOnly() || doc->isRedoAvailable() || !mayHoldCuts(*doc)) {
+        return;
+    }
+    const ViewStand scrolled = viewStand();
+    setViewStand(stood);
+    if (alignCutsInPasses(Pages::Above, textCursor()) > 0) {
+        ensureCursorVisible();
+    } else {
+        setViewStand(scrolled);
     }
 }
 
@@ -2415,12 +2454,19 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
 }
 
 // Puts the cuts of `pages` (for Above, a page above `at`) where the lines
-// wrap, pass after pass while any moves: a pass moves only a few.
-void TextBoxEdit::alignCutsInPasses(Pages pages, const QTextCursor& at) {
+// wrap, pass after pass while any moves: a pass moves only a few. Returns
+// the number of cuts it moved.
+int TextBoxEdit::alignCutsInPasses(Pages pages, const QTextCursor& at) {
     constexpr int kMaxPasses = 8;
-    for (int pass = 0; pass < kMaxPasses && alignVisibleCuts(true, pages, at.position()) > 0;
-         ++pass) {
+    int moves = 0;
+    for (int pass = 0; pass < kMaxPasses; ++pass) {
+        const int moved = alignVisibleCuts(true, pages, at.position());
+        if (moved == 0) {
+            break;
+        }
+        moves += moved;
     }
+    return moves;
 }
 
 // Notes that the caret's place on screen, which Up and Down keep, comes

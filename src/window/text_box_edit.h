@@ -149,6 +149,16 @@ private:
     void noteCutsOf(const QTextBlock& from);
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
+    // Where the view stands: its scroll, and where it starts below its top
+    // row in Qt's editor and in the text box.
+    struct ViewStand {
+        int value;
+        qreal fracture;
+        qreal phase;
+    };
+    ViewStand viewStand();
+    void setViewStand(const ViewStand& stand);
+    void alignAfterKey(const ViewStand& stood);
     // The view's top row when it last scrolled, and where the view starts
     // from that row's top.
     int viewTopBlock_ = 0;
@@ -164,7 +174,7 @@ private:
     // `at`, by whose rows the view scrolls to a caret there.
     enum class Pages { Visible, Around, Above };
     int alignVisibleCuts(bool leaving, Pages pages = Pages::Visible, int at = -1);
-    void alignCutsInPasses(Pages pages, const QTextCursor& at = QTextCursor());
+    int alignCutsInPasses(Pages pages, const QTextCursor& at = QTextCursor());
     template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
 
     // True while the text box itself reshapes or fills the document, whose
@@ -175,6 +185,9 @@ private:
     // True while Qt drops a text in, in an edit block of its own.
     bool dropping_ = false;
     bool tidyPending_ = false;
+    // The document's count of rows when the scroll bar's range last
+    // followed it.
+    int linesInRange_ = -1;
     int dirtyFrom_ = 0;
     int dirtyTo_ = 0;
     // Qt's own last run of typing, BackSpace or Delete: where it ended, the

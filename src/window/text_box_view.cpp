@@ -82,6 +82,20 @@ void TextBoxEdit::followQtScroll(int dy) {
     viewPhase_ = fracture - boxGap;
 }
 
+TextBoxEdit::ViewStand TextBoxEdit::viewStand() {
+    return {verticalScrollBar()->value(), viewOf(this)->topLineFracture, viewPhase_};
+}
+
+void TextBoxEdit::setViewStand(const ViewStand& stand) {
+    QPlainTextEditPrivate* d = viewOf(this);
+    verticalScrollBar()->setValue(stand.value);
+    if (d->topLineFracture != stand.fracture || viewPhase_ != stand.phase) {
+        d->topLineFracture = stand.fracture;
+        viewPhase_ = stand.phase;
+        viewport()->update();
+    }
+}
+
 // Puts the caret in place with the view where it stands; Qt's editor sets
 // its caret anew and scrolls to it.
 void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
@@ -90,17 +104,10 @@ void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
         caret.verticalMovementX() == now.verticalMovementX()) {
         return;
     }
-    QPlainTextEditPrivate* d = viewOf(this);
-    QScrollBar* bar = verticalScrollBar();
-    const int value = bar->value();
-    const qreal fracture = d->topLineFracture;
-    const qreal phase = viewPhase_;
+    const ViewStand stand = viewStand();
     setTextCursor(caret);
-    if (bar->value() != value) {
-        bar->setValue(value);
-        d->topLineFracture = fracture;
-        viewPhase_ = phase;
-        viewport()->update();
+    if (verticalScrollBar()->value() != stand.value) {
+        setViewStand(stand);
     }
 }
 
