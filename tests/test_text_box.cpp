@@ -776,6 +776,14 @@ private slots:
             // in place before the first edit.
             {"page down after the undo of a drop", "three pages", "drop:462:x undo PgDn"},
             {"ctrl+end after the undo of a line break", "three pages", "Ret undo scEnd"},
+            // Those of a line that an earlier step edited went in place when
+            // the next step began, off screen too.
+            {"ctrl+end after a word deletion and the undo of typing in another line",
+             "lower window", "PgDn cDel cHome t:x undo scEnd"},
+            {"shift-page down after the undo of typing after a return", "lower window",
+             ">30 t:a\\nb undo sPgDn"},
+            {"page down after the undo of a run of backspaces", "lower window",
+             "dbl:57 BS BS undo PgDn"},
             // A paste after the text typed into a piece is cut where the
             // screen lines start, past that text.
             {"a paste after typing into a long line", "low window",

@@ -1024,6 +1024,21 @@ QTextBlock lastPiece(QTextBlock block) {
     return block;
 }
 
+namespace {
+
+// Whether the line from its first piece `first` is no longer than Qt lays
+// out whole in a moment.
+bool quickToLayOut(const QTextBlock& first) {
+    int length = first.length();
+    for (QTextBlock block = first.next(); continuesLine(block) && length <= kExactRowsLength;
+         block = block.next()) {
+        length += block.length();
+    }
+    return length <= kExactRowsLength;
+}
+
+} // namespace
+
 bool mayHoldCuts(const QTextDocument& doc) {
     const QList<QTextFormat> formats = doc.allFormats();
     return std::any_of(formats.cbegin(), formats.cend(), [](const QTextFormat& f) {
@@ -1481,8 +1496,12 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     // Cuts on screen that wait for the last undo step to end go into it
     // now: a key that starts another step leaves it for good, and Undo and
     // Redo would otherwise bring back a text whose cuts no step can move.
+    // The cuts of the whole line the step edited go in place as well where
+    // that is quick: Undo of the next step comes back to them, and no cut
+    // moves after an Undo.
     if (!isReadOnly() && startsStep(event)) {
         alignVisibleCuts(true);
+        alignCutsInPasses(Pages::Line, stepEnd_.isNull() ? textCursor() : stepEnd_);
     }
     // Text typed at the start of an empty block would take the format of
     // the break in front of it, and must not take a continuation's mark.
@@ -2437,6 +2456,21 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
     if (pages == Pages::Above) {
         const auto [first, top] = above(doc->findBlock(at), height);
         alignDown(first, top, 0);
+    }
+    if (pages == Pages::Line) {
+        const QTextBlock first = lineStart(doc->findBlock(at));
+        if (quickToLayOut(first)) {
+            for (QTextBlock block = first; continuesLine(block.next()) && moves < most;) {
+                if (alignCut(block, open)) {
+                    ++moves;
+                    if (!history) {
+                        doc->setUndoRedoEnabled(true);
+                    }
+                    continue;
+                }
+                block = block.next();
+            }
+        }
     }
     if (joined) {
         // Redo of the step leaves the caret where the step's own edit did.
