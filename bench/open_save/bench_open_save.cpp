@@ -178,6 +178,8 @@ const std::vector<Case>& cases() {
             list.push_back({"20MB typical", Shape::Typical, 20'000'000, cp932});
             list.push_back({"2MB typical", Shape::Typical, 2'000'000, cp932});
             list.push_back({"1M short lines", Shape::ShortLines, 1'000'000, cp932});
+            // Short enough that every cut in it goes in place after an edit.
+            list.push_back({"60KB line", Shape::OneLine, 60'000, cp932});
             list.push_back({"100KB line", Shape::OneLine, 100'000, cp932});
             list.push_back({"10MB line", Shape::OneLine, 10'000'000, cp932});
         }
