@@ -1055,6 +1055,8 @@ private slots:
              "sPgDn click:196 BS BS L BS"},
             {"typing over a selection at the foot of the window", "tall",
              "PgDn dbl:475 t:x sHome t:ab"},
+            {"a commit over a selection at the foot of the window", "tall",
+             "PgDn dbl:475 ime:x sHome ime:ab"},
             // From where the view stood before the key, not from where the
             // rows before the cuts moved scrolled it.
             {"backspace in a run after a page up", "lower window",

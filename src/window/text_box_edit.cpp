@@ -1461,7 +1461,7 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     const Edit edit = editFor(event);
     if (document()->revision() != revision &&
         (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward)) {
-        alignAfterKey(stood);
+        alignAfterTyping(stood);
     }
     // Page keys scroll by pages, not to the caret.
     if (!matchesAny(event, kPageKeys)) {
@@ -1469,14 +1469,15 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-// Qt's editor scrolls to the caret after a key by the rows of the whole
-// line as the key left them. A run of typing, BackSpace or Delete leaves
-// the cuts it passed where they were, and may so leave the caret in a row
-// that Qt's editor has wrapped elsewhere. The cuts a page above the caret,
-// by whose rows the view scrolls to it, go in place inside the run's undo
-// step, which the next key of the run still joins, and the view scrolls to
-// the caret again from where the key found it, as Qt's did.
-void TextBoxEdit::alignAfterKey(const ViewStand& stood) {
+// Qt's editor scrolls to the caret after a key or an input method's commit
+// by the rows of the whole line as the edit left them. A run of typing,
+// BackSpace or Delete, or of commits, leaves the cuts it passed where they
+// were, and may so leave the caret in a row that Qt's editor has wrapped
+// elsewhere. The cuts a page above the caret, by whose rows the view
+// scrolls to it, go in place inside the run's undo step, which the next
+// edit of the run still joins, and the view scrolls to the caret again
+// from where the edit found it, as Qt's did.
+void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
     QTextDocument* doc = document();
     if (isReadOnly() || doc->isRedoAvailable() || !mayHoldCuts(*doc)) {
         return;
@@ -2566,7 +2567,12 @@ void TextBoxEdit::joinLastStep(QTextCursor& cursor) {
 
 void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
     const int scrolledFrom = verticalScrollBar()->value();
+    const ViewStand stood = viewStand();
+    const int revision = document()->revision();
     commitInput(event);
+    if (document()->revision() != revision) {
+        alignAfterTyping(stood);
+    }
     keepTopMargin(scrolledFrom);
 }
 

@@ -158,7 +158,7 @@ private:
     };
     ViewStand viewStand();
     void setViewStand(const ViewStand& stand);
-    void alignAfterKey(const ViewStand& stood);
+    void alignAfterTyping(const ViewStand& stood);
     // The view's top row when it last scrolled, and where the view starts
     // from that row's top.
     int viewTopBlock_ = 0;
