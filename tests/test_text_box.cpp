@@ -1053,6 +1053,15 @@ private slots:
             // editor.
             {"backspace in a run wraps the caret above the view", "low window",
              "sPgDn click:196 BS BS L BS"},
+            {"delete in a run wraps the caret above the view", "low window",
+             "PgDn click:190 Del Del"},
+            // Where no cut moved, the view stays where the edit left it.
+            {"a page key after edits that moved no cut", "lower window",
+             "Down PgDn PgDn cL t:y\\*40 End >9 sDown BS Home >23 t:a\\nb clip:あ "
+             "sPgUp paste L cDel Up sUp t:x cR ime:a\\nb PgUp Del Del Del Del Del Del "
+             "Del Del ime:\\n sDown t:\\s Del scEnd >44 t:abc undo paste Ret undo PgUp "
+             "Ret PgUp scHome t:あ click:146 sEnd paste >24 sDown t:y\\*40 PgDn BS BS "
+             "BS BS BS drop:674:\\n\\n cEnd t:a\\nb PgUp t:\\n PgDn"},
             {"typing over a selection at the foot of the window", "tall",
              "PgDn dbl:475 t:x sHome t:ab"},
             {"a commit over a selection at the foot of the window", "tall",

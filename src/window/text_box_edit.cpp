@@ -1478,10 +1478,10 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
 // edit of the run still joins, and the view scrolls to the caret again
 // from where the edit found it, as Qt's did.
 void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
-    QTextDocument* doc = document();
-    if (isReadOnly() || doc->isRedoAvailable() || !mayHoldCuts(*doc)) {
+    if (!mayHoldCuts(*document())) {
         return;
     }
+    // Where no cut moved, the edit's own scroll stands.
     const ViewStand scrolled = viewStand();
     setViewStand(stood);
     if (alignCutsInPasses(Pages::Above, textCursor()) > 0) {
@@ -2404,19 +2404,25 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
     };
     const bool freshX = caretXIsFresh();
     int moves = 0;
+    // Puts the cut after `block` in place; true if it moved.
+    const auto alignOne = [&](const QTextBlock& block) {
+        if (!alignCut(block, open)) {
+            return false;
+        }
+        ++moves;
+        if (!history) {
+            doc->setUndoRedoEnabled(true);
+        }
+        return true;
+    };
     // Aligns the cuts of the blocks from `block`, whose top is at `top`,
     // down to `bottom`.
     const auto alignDown = [&](QTextBlock block, qreal top, qreal bottom) {
         while (block.isValid() && top <= bottom && moves < most) {
-            if (alignCut(block, open)) {
-                ++moves;
-                if (!history) {
-                    doc->setUndoRedoEnabled(true);
-                }
-                continue;
+            if (!alignOne(block)) {
+                top += blockBoundingRect(block).height();
+                block = block.next();
             }
-            top += blockBoundingRect(block).height();
-            block = block.next();
         }
     };
     // The first block of the `height` above `block`, and its top. A piece's
@@ -2462,14 +2468,9 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
         const QTextBlock first = lineStart(doc->findBlock(at));
         if (quickToLayOut(first)) {
             for (QTextBlock block = first; continuesLine(block.next()) && moves < most;) {
-                if (alignCut(block, open)) {
-                    ++moves;
-                    if (!history) {
-                        doc->setUndoRedoEnabled(true);
-                    }
-                    continue;
+                if (!alignOne(block)) {
+                    block = block.next();
                 }
-                block = block.next();
             }
         }
     }
