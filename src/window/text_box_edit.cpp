@@ -1454,7 +1454,6 @@ template <class Keys> bool matchesAny(const QKeyEvent* event, const Keys& keys) 
 } // namespace
 
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
-    const int scrolledFrom = verticalScrollBar()->value();
     const ViewStand stood = viewStand();
     const int revision = document()->revision();
     pressKey(event);
@@ -1465,7 +1464,7 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     }
     // Page keys scroll by pages, not to the caret.
     if (!matchesAny(event, kPageKeys)) {
-        keepTopMargin(scrolledFrom);
+        keepTopMargin(stood.value);
     }
 }
 
@@ -2567,14 +2566,13 @@ void TextBoxEdit::joinLastStep(QTextCursor& cursor) {
 }
 
 void TextBoxEdit::inputMethodEvent(QInputMethodEvent* event) {
-    const int scrolledFrom = verticalScrollBar()->value();
     const ViewStand stood = viewStand();
     const int revision = document()->revision();
     commitInput(event);
     if (document()->revision() != revision) {
         alignAfterTyping(stood);
     }
-    keepTopMargin(scrolledFrom);
+    keepTopMargin(stood.value);
 }
 
 // Qt's editor scrolls down to a caret below the view by whole lines, and

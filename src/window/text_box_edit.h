@@ -168,12 +168,12 @@ private:
     bool wordMoved(QKeyEvent* event);
     void tidyLater(int from, int removed, int added);
     Q_INVOKABLE void tidy();
-    // The number of cuts it moved.
     // Which cuts to align: those on screen, those that a page key can
     // reach and those of the last page, those a page above the block at
     // `at`, by whose rows the view scrolls to a caret there, or those of
     // the whole line at `at` if it is quick to lay out.
     enum class Pages { Visible, Around, Above, Line };
+    // Both return the number of cuts they moved.
     int alignVisibleCuts(bool leaving, Pages pages = Pages::Visible, int at = -1);
     int alignCutsInPasses(Pages pages, const QTextCursor& at = QTextCursor());
     template <class Open> bool alignCut(const QTextBlock& block, Open&& open);
