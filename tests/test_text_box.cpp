@@ -119,9 +119,12 @@ Text textNamed(const QString& name) {
 // triple click at text position N ("clickLow:N" near the bottom of the
 // screen line),
 // "drop:N:TEXT" a drop there. In TEXT "\n" is a line break, "\r" a CR,
-// "\s" a space, "\*N" the character before it N times.
+// "\s" a space, "\*N" the character before it, or the "\(TEXT\)" before
+// it, N times.
 QString unescape(const QString& s) {
     QString out;
+    qsizetype opened = 0;
+    qsizetype closed = -1;
     for (qsizetype i = 0; i < s.size(); ++i) {
         if (s[i] != u'\\' || i + 1 == s.size()) {
             out += s[i];
@@ -134,14 +137,20 @@ QString unescape(const QString& s) {
             out += u'\r';
         } else if (c == u's') {
             out += u' ';
+        } else if (c == u'(') {
+            opened = out.size();
+        } else if (c == u')') {
+            closed = out.size();
         } else if (c == u'*') {
             qsizetype j = i + 1;
             while (j < s.size() && s[j].isDigit()) {
                 ++j;
             }
             const int n = s.mid(i + 1, j - i - 1).toInt();
-            const QString last =
-                out.size() > 1 && out.back().isLowSurrogate() ? out.right(2) : out.right(1);
+            QString last = out.right(out.size() > 1 && out.back().isLowSurrogate() ? 2 : 1);
+            if (closed == out.size()) {
+                last = out.mid(opened);
+            }
             out += last.repeated(n - 1);
             i = j - 1;
         } else {
@@ -784,6 +793,13 @@ private slots:
              ">30 t:a\\nb undo sPgDn"},
             {"page down after the undo of a run of backspaces", "lower window",
              "dbl:57 BS BS undo PgDn"},
+            // Far below the view, too, and Undo still works after the moves
+            // made before the first edit.
+            {"undo of typing into a long line that runs far below the view", "lower window",
+             "load:y\\*1200\\n\\*9 t:x undo"},
+            {"a page up after the undo of typing into a long wrapped line", "lower window",
+             "load:line\\n\\(lorem\\sipsum,\\sdolor\\ssit\\samet\\s\\)\\*550\\(\\nend\\)\\*9 "
+             "Down t:x Home t:y undo cEnd PgUp"},
             // A paste after the text typed into a piece is cut where the
             // screen lines start, past that text.
             {"a paste after typing into a long line", "low window",
