@@ -793,6 +793,10 @@ private slots:
              ">30 t:a\\nb undo sPgDn"},
             {"page down after the undo of a run of backspaces", "lower window",
              "dbl:57 BS BS undo PgDn"},
+            // A Delete leaves the caret where it stands in the text, so a
+            // page key pages from the row it stood in at the last one.
+            {"page up after deletions that move the caret's row", "lower window",
+             "Down PgDn Del Del PgUp"},
             // Far below the view, too, and Undo still works after the moves
             // made before the first edit.
             {"undo of typing into a long line that runs far below the view", "lower window",

@@ -2402,6 +2402,10 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
         }
     };
     const bool freshX = caretXIsFresh();
+    // A cut that moves before the caret changes its position, not where
+    // it stands in the text, so Qt's editor would still page from the row
+    // the caret stood in at the last page key.
+    const bool lastPageRow = pagesFromLastRow();
     int moves = 0;
     // Puts the cut after `block` in place; true if it moved.
     const auto alignOne = [&](const QTextBlock& block) {
@@ -2484,6 +2488,7 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
     if (moves > 0 && freshX) {
         markXStale();
     }
+    setPagesFromLastRow(lastPageRow);
     shaping_ = false;
     return moves;
 }

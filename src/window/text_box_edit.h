@@ -158,6 +158,10 @@ private:
     };
     ViewStand viewStand();
     void setViewStand(const ViewStand& stand);
+    // Whether Qt's editor pages from the caret's row at the last page key,
+    // which it does until the caret moves.
+    bool pagesFromLastRow();
+    void setPagesFromLastRow(bool kept);
     void alignAfterTyping(const ViewStand& stood);
     // The view's top row when it last scrolled, and where the view starts
     // from that row's top.

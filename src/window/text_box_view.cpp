@@ -96,6 +96,14 @@ void TextBoxEdit::setViewStand(const ViewStand& stand) {
     }
 }
 
+bool TextBoxEdit::pagesFromLastRow() {
+    return viewOf(this)->pageUpDownLastCursorYIsValid;
+}
+
+void TextBoxEdit::setPagesFromLastRow(bool kept) {
+    viewOf(this)->pageUpDownLastCursorYIsValid = kept;
+}
+
 // Puts the caret in place with the view where it stands; Qt's editor sets
 // its caret anew and scrolls to it.
 void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
