@@ -793,6 +793,10 @@ private slots:
              ">30 t:a\\nb undo sPgDn"},
             {"page down after the undo of a run of backspaces", "lower window",
              "dbl:57 BS BS undo PgDn"},
+            // End of a screen line that wraps inside a word goes where the
+            // next screen line starts, and the view scrolls to it there.
+            {"end of a screen line that wraps inside a word at the foot of the window",
+             "lower window", "click:100 t:y\\*80 cHome Down Down Down Down Down Down End"},
             // A Delete leaves the caret where it stands in the text, so a
             // page key pages from the row it stood in at the last one.
             {"page up after deletions that move the caret's row", "lower window",

@@ -1638,12 +1638,14 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
                     event->matches(QKeySequence::SelectEndOfLine))) {
         // Qt's editor ends a screen line that wraps after a space before
         // that space, unless it is a paragraph's last; a piece's last is not.
+        // One that wraps elsewhere it ends where the next screen line
+        // starts, and its caret shows there: at the next piece's start.
         QTextCursor caret = textCursor();
         const int at = caret.position();
-        if (atCutEnd(document(), at) && at > caret.block().position() &&
-            document()->characterAt(at - 1).isSpace()) {
-            caret.setPosition(at - 1, caret.hasSelection() ? QTextCursor::KeepAnchor
-                                                           : QTextCursor::MoveAnchor);
+        if (atCutEnd(document(), at) && at > caret.block().position()) {
+            const int qt = document()->characterAt(at - 1).isSpace() ? at - 1 : at + 1;
+            caret.setPosition(qt, caret.hasSelection() ? QTextCursor::KeepAnchor
+                                                       : QTextCursor::MoveAnchor);
             setTextCursor(caret);
         }
     }
