@@ -736,6 +736,12 @@ private slots:
              "drop:160:\\n ime:👍🏽 sL PgDn ime:あ PgUp"},
             {"shift-page up where a row up finds the end of a wrapped screen line",
              "long then short", "drop:160:\\n ime:👍🏽 sL PgDn ime:あ sPgUp"},
+            // From there, the next row or page key aims where the caret
+            // stood, on the screen line that Qt's editor shows it on.
+            {"page down after a page up to the end of a wrapped screen line", "long then short",
+             "drop:160:\\n ime:👍🏽 sL PgDn ime:あ PgUp PgDn"},
+            {"down after a commit at the end of a wrapped screen line", "long then short",
+             "drop:160:\\n ime:👍🏽 sL PgDn ime:あ PgUp ime:👍🏽 Down"},
             // There Qt's editor stops at the first row that reaches the
             // page's height, not the one after it.
             {"shift-page down where a row down finds the end of a wrapped screen line",
@@ -793,6 +799,14 @@ private slots:
              ">30 t:a\\nb undo sPgDn"},
             {"page down after the undo of a run of backspaces", "lower window",
              "dbl:57 BS BS undo PgDn"},
+            // Shift+PageUp there keeps the selection.
+            {"shift-page up from a page up that stops a row higher", "lower window",
+             "cEnd PgUp sPgUp"},
+            // The view put back after an edit keeps its fraction of a pixel,
+            // by which a later page key finds its rows.
+            {"shift-page down after commits at the foot of the window", "lower window",
+             "PgDn click:600 t:y\\*40 cEnd ime:a\\nb ime:\\n t:\\n ime:\\n PgUp >19 t:\\n\\n "
+             "sPgDn"},
             // End of a screen line that wraps inside a word goes where the
             // next screen line starts, and the view scrolls to it there.
             {"end of a screen line that wraps inside a word at the foot of the window",
