@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <set>
 #include <type_traits>
 #include <vector>
 
@@ -1595,7 +1596,23 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     const bool pageUp = event->matches(QKeySequence::MoveToPreviousPage) ||
                         event->matches(QKeySequence::SelectPreviousPage);
     const bool stopsAbove = pageUp && pageUpStopsAbove();
-    QPlainTextEdit::keyPressEvent(event);
+    const int round = page ? pageGoesRound(pageUp ? QTextCursor::Up : QTextCursor::Down) : -1;
+    if (round < 0) {
+        QPlainTextEdit::keyPressEvent(event);
+    } else {
+        // Where Qt's editor would never come back, the view goes a page as
+        // its scroll bar's page step takes it, and the caret as far as the
+        // rows went before they came round.
+        verticalScrollBar()->triggerAction(pageUp ? QAbstractSlider::SliderPageStepSub
+                                                  : QAbstractSlider::SliderPageStepAdd);
+        QTextCursor caret = textCursor();
+        const int x = caret.verticalMovementX();
+        const bool select = event->matches(QKeySequence::SelectPreviousPage) ||
+                            event->matches(QKeySequence::SelectNextPage);
+        caret.setPosition(round, select ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor);
+        caret.setVerticalMovementX(x);
+        setCaretKeepingView(caret);
+    }
     if (stopsAbove) {
         // Qt's editor stops a row higher, and its caret with it.
         QScrollBar* bar = verticalScrollBar();
@@ -2322,6 +2339,41 @@ bool TextBoxEdit::pageUpStopsAbove() const {
         }
     }
     return block.next() == line;
+}
+
+// A page key moves the caret row by row until it reaches the page's
+// height. Within one grapheme wider than the window, a row key can find a
+// place on a row it came from, and Qt's editor would then go round for
+// ever. Gives the farthest place the rows reach before they come round,
+// or -1 where they reach a page's height or the text's end first.
+int TextBoxEdit::pageGoesRound(QTextCursor::MoveOperation op) const {
+    constexpr int kMaxRows = 4096;
+    QTextCursor step(document());
+    step.setPosition(textCursor().position());
+    step.setVerticalMovementX(textCursor().verticalMovementX());
+    const int from = cursorRect(step).top();
+    const int height = viewport()->height();
+    std::set<int> seen{step.position()};
+    int farthest = step.position();
+    int reached = 0;
+    for (int n = 0; n < kMaxRows; ++n) {
+        if (!step.movePosition(op)) {
+            return -1;
+        }
+        const int down =
+            op == QTextCursor::Down ? cursorRect(step).top() - from : from - cursorRect(step).top();
+        if (down > height) {
+            return -1;
+        }
+        if (!seen.insert(step.position()).second) {
+            return farthest;
+        }
+        if (down > reached) {
+            reached = down;
+            farthest = step.position();
+        }
+    }
+    return -1;
 }
 
 // The point at which the text box finds the place that Qt's editor finds

@@ -120,6 +120,7 @@ private:
     int asQtShows(int position, qreal x) const;
     int pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x) const;
     bool pageUpStopsAbove() const;
+    int pageGoesRound(QTextCursor::MoveOperation op) const;
     QPointF qtPoint(const QPointF& point) const;
     // A long line as it was before a drop into it, as Qt's editor counts
     // it while the drop goes in.
