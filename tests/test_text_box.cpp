@@ -91,6 +91,17 @@ const QList<Text>& texts() {
          repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 12) +
              repeat(u"\r\nend"_s, 4),
          130, Qt::ScrollBarAlwaysOn, rt::TextBoxEdit::kPieceLength},
+        // "low window" and "lower window" two pixels taller: a caret's foot
+        // on the last row in view then falls between the view's foot and the
+        // margin Qt's editor keeps above the first line.
+        {"low window, two pixels taller",
+         repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 12) +
+             repeat(u"\r\nend"_s, 4),
+         132, Qt::ScrollBarAlwaysOn},
+        {"lower window, two pixels taller",
+         repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 40) +
+             repeat(u"\r\nend"_s, 4),
+         132, Qt::ScrollBarAlwaysOn},
         // A line more than two windows tall.
         {"lower window",
          repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 40) +
@@ -833,6 +844,16 @@ private slots:
             // Scrolled down to the caret, the view keeps the margin above a
             // first line that is cut, as above the first line in Qt's editor.
             {"ctrl+end where the first line is long", "low window", "click:73 sPgUp cBS scEnd"},
+            // A page key scrolls to the caret by whole pixels, margin and
+            // all, only where the caret's foot is out of the view.
+            {"page down to the foot of the window where the first line is long", "lower window",
+             "click:73 sPgUp cBS cHome Down Down Down Down Down Down PgDn"},
+            {"page down to a caret's foot just in view where the first line is long",
+             "lower window, two pixels taller",
+             "click:73 sPgUp cBS cHome Down Down Down Down Down Down PgDn"},
+            {"a commit with a break at the foot of the window where the first line is long",
+             "low window, two pixels taller",
+             "click:73 sPgUp cBS cHome Down Down Down Down Down Down Down Down ime:\\n"},
             {"return at the foot of the window where the first line is long", "low window",
              "click:73 sPgUp cBS scEnd tpl:327 Ret"},
             {"a drop at the foot of the window where the first line is long", "low window",

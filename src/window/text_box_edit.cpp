@@ -1463,8 +1463,11 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
         (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward)) {
         alignAfterTyping(stood);
     }
-    // Page keys scroll by pages, not to the caret.
-    if (!matchesAny(event, kPageKeys)) {
+    // Page keys scroll by pages, and to the caret only where it ends up
+    // out of the view, whole pixels counted, as Qt's editor then does.
+    const QRect caret = cursorRect();
+    if (!matchesAny(event, kPageKeys) || caret.top() < 0 ||
+        caret.bottom() > viewport()->rect().bottom()) {
         keepTopMargin(stood.value);
     }
 }
