@@ -57,6 +57,11 @@ struct Text {
 
 // Lines well over two pieces, so each is cut several times.
 const QList<Text>& texts() {
+    // Four short lines, a long one of `repeats` phrases, four short lines.
+    const auto lowWindow = [](int repeats) {
+        return repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, repeats) +
+               repeat(u"\r\nend"_s, 4);
+    };
     static const QList<Text> all = {
         {"long then short", u"one\r\ntwo\r\nthree\r\n"_s +
                                 repeat(u"lorem ipsum, dolor sit amet "_s, 9) +
@@ -81,32 +86,18 @@ const QList<Text>& texts() {
                             repeat(u"\r\nlow"_s, 70) + u"\r\n"_s +
                             repeat(u"dolor sit amet, lorem ipsum "_s, 9) + repeat(u"\r\nend"_s, 6)},
         // A line taller than the window, which a drop may split.
-        {"low window",
-         repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 12) +
-             repeat(u"\r\nend"_s, 4),
-         130, Qt::ScrollBarAlwaysOn},
+        {"low window", lowWindow(12), 130, Qt::ScrollBarAlwaysOn},
         // The same with the program's own pieces, which cut no line: the
         // text box leaves every edit to Qt's own code.
-        {"low window, lines whole",
-         repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 12) +
-             repeat(u"\r\nend"_s, 4),
-         130, Qt::ScrollBarAlwaysOn, rt::TextBoxEdit::kPieceLength},
+        {"low window, lines whole", lowWindow(12), 130, Qt::ScrollBarAlwaysOn,
+         rt::TextBoxEdit::kPieceLength},
         // "low window" and "lower window" two pixels taller: a caret's foot
         // on the last row in view then falls between the view's foot and the
         // margin Qt's editor keeps above the first line.
-        {"low window, two pixels taller",
-         repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 12) +
-             repeat(u"\r\nend"_s, 4),
-         132, Qt::ScrollBarAlwaysOn},
-        {"lower window, two pixels taller",
-         repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 40) +
-             repeat(u"\r\nend"_s, 4),
-         132, Qt::ScrollBarAlwaysOn},
+        {"low window, two pixels taller", lowWindow(12), 132, Qt::ScrollBarAlwaysOn},
+        {"lower window, two pixels taller", lowWindow(40), 132, Qt::ScrollBarAlwaysOn},
         // A line more than two windows tall.
-        {"lower window",
-         repeat(u"line\r\n"_s, 4) + repeat(u"lorem ipsum, dolor sit amet "_s, 40) +
-             repeat(u"\r\nend"_s, 4),
-         130, Qt::ScrollBarAlwaysOn},
+        {"lower window", lowWindow(40), 130, Qt::ScrollBarAlwaysOn},
     };
     return all;
 }
