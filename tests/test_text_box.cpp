@@ -948,6 +948,15 @@ private slots:
             {"a drop that splits a line two windows tall", "lower window", "drop:45:a\\nb"},
             {"a drop that splits a line two windows tall after a page down", "lower window",
              "PgDn drop:358:a\\nb"},
+            // Laid out again, the split line's first part has no longer the
+            // row the view's top was on: Qt measures from the line's top,
+            // and its view stands a fraction of a pixel lower.
+            {"a page up after a drop that split away the view's top row", "lower window",
+             "PgDn drop:193:\\n\\n PgUp"},
+            // Qt's editor adds the rows up from the caret; the split line
+            // starts more than a window above the view.
+            {"a drop that splits a line whose start is a window above the view", "lower window",
+             "PgDn PgDn Down Down Down Down Down Down Down Down drop:720:\\n\\n"},
             // A drop into a line of sixteen pieces.
             {"a drop that splits a line of sixteen pieces", "tall",
              "click:310 ime:"

@@ -2907,6 +2907,7 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
                         position,
                         std::any_of(text.cbegin(), text.cend(), isLineBreak),
                         {},
+                        {},
                         0};
     // Qt's editor counts the rows of the whole line, which the pieces off
     // screen may not show yet.
@@ -2925,6 +2926,7 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
     const std::unique_ptr<QTextLayout> rows = rowsOf(whole, *shape, *document());
     for (int i = 0; i < rows->lineCount(); ++i) {
         line.rowTops.push_back(rows->lineAt(i).y());
+        line.rowBottoms.push_back(rows->lineAt(i).naturalTextRect().bottom());
     }
     // The rows alone: the margin below the last block is not the line's.
     line.height = rows->boundingRect().height();
@@ -2947,8 +2949,10 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
         return blockBoundingGeometry(b).translated(contentOffset()).top();
     };
     qreal firstPart = 0;
+    int firstPartRows = 0;
     for (QTextBlock b = first; split && b.isValid(); b = b.next()) {
         firstPart += blockBoundingRect(b).height();
+        firstPartRows += b.layout()->lineCount();
         if (b == splitEnd) {
             break;
         }
@@ -2973,21 +2977,39 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     if (split && first.blockNumber() < b.blockNumber()) {
         b = first;
     }
+    if (b.blockNumber() > caretBlock.blockNumber()) {
+        return;
+    }
+    // How far above the caret's foot each block starts, as Qt's editor
+    // adds the heights up from the caret; where a block lies more than a
+    // window away, the view's own geometry has no place for it.
+    qreal toCaret = caretRow.naturalTextRect().bottom();
+    for (QTextBlock c = b; c.isValid() && c != caretBlock; c = c.next()) {
+        if (split && c == first) {
+            toCaret += line.height;
+            c = splitEnd;
+        } else {
+            toCaret += blockBoundingRect(c).height();
+        }
+    }
     for (; b.isValid(); b = b.next()) {
         if (split && b == first) {
             for (qsizetype i = 0; i < std::ssize(line.rowTops); ++i) {
-                if (bottom - (top(first) + line.rowTops[i]) <= room(first)) {
+                if (toCaret - line.rowTops[i] <= room(first)) {
                     verticalScrollBar()->setValue(first.firstLineNumber() + static_cast<int>(i));
+                    if (i > firstPartRows) {
+                        standAsAfterSplit(first, line.rowTops[i] - line.rowBottoms[i - 1]);
+                    }
                     return;
                 }
             }
+            toCaret -= line.height;
             b = splitEnd;
             continue;
         }
-        const qreal shift = b.blockNumber() > splitEnd.blockNumber() ? extra : 0;
         const QTextLayout* layout = b.layout();
         for (int i = 0; i < layout->lineCount(); ++i) {
-            if (bottom - (top(b) + shift + layout->lineAt(i).y()) <= room(b)) {
+            if (toCaret - layout->lineAt(i).y() <= room(b)) {
                 verticalScrollBar()->setValue(b.firstLineNumber() + i);
                 return;
             }
@@ -2995,6 +3017,7 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
         if (b == caretBlock) {
             return;
         }
+        toCaret -= blockBoundingRect(b).height();
     }
 }
 

@@ -131,10 +131,12 @@ private:
         // Whether the drop has a line break, which splits the line.
         bool breaks;
         std::vector<qreal> rowTops;
+        std::vector<qreal> rowBottoms;
         qreal height;
     };
     std::optional<LineBeforeDrop> lineBeforeDrop(const QPointF& at, const QDropEvent& event);
     void scrollAsAfterDrop(const LineBeforeDrop& line);
+    void standAsAfterSplit(const QTextBlock& first, qreal gapBefore);
     std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;
     void pressKey(QKeyEvent* event);
     void commitInput(QInputMethodEvent* event);

@@ -96,6 +96,43 @@ void TextBoxEdit::setViewStand(const ViewStand& stand) {
     }
 }
 
+// Once a drop that split a line has gone in, Qt's editor lays the line's
+// first part out again and sets its view anew from the same screen line
+// number. Where the view's top row was one of the whole line's that the
+// first part no longer has, Qt measures the move from that row as if from
+// the line's top, and keeps the rest of that move, a fraction of a pixel,
+// below its new top row. The box's view has that top row already; it takes
+// the fraction Qt's editor ends with. `first` is the split line's first
+// block; `gapBefore` is how far the old top row lay below the foot of the
+// row above it.
+void TextBoxEdit::standAsAfterSplit(const QTextBlock& first, qreal gapBefore) {
+    const int value = verticalScrollBar()->value();
+    const QTextBlock block = document()->findBlockByLineNumber(value);
+    const int row = value - block.firstLineNumber();
+    if (!block.isValid() || row < 0 || row >= block.layout()->lineCount()) {
+        return;
+    }
+    const auto top = [this](const QTextBlock& b) {
+        return blockBoundingGeometry(b).translated(contentOffset()).top();
+    };
+    // Where Qt's editor starts a view whose top is that row: the foot of
+    // the row above it in the same paragraph, else the paragraph's top.
+    qreal start = top(block);
+    if (row > 0) {
+        start += block.layout()->lineAt(row - 1).naturalTextRect().bottom();
+    } else if (continuesLine(block)) {
+        const QTextBlock above = block.previous();
+        const QTextLayout* layout = above.layout();
+        if (layout->lineCount() > 0) {
+            start = top(above) + layout->lineAt(layout->lineCount() - 1).naturalTextRect().bottom();
+        }
+    }
+    const qreal move = top(first) + viewPhase_ + gapBefore - start;
+    const qreal rest = move - static_cast<int>(move);
+    const qreal phase = start + rest - (top(block) + block.layout()->lineAt(row).y());
+    setViewStand({value, phase + rowGap(block, row, document()->documentMargin()), phase});
+}
+
 bool TextBoxEdit::pagesFromLastRow() {
     return viewOf(this)->pageUpDownLastCursorYIsValid;
 }
