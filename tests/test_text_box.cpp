@@ -957,6 +957,11 @@ private slots:
             // starts more than a window above the view.
             {"a drop that splits a line whose start is a window above the view", "lower window",
              "PgDn PgDn Down Down Down Down Down Down Down Down drop:720:\\n\\n"},
+            // The view a drop starts from stands a fraction of a pixel below
+            // a row of the text's first line.
+            {"a drop at the foot of a view that starts inside the first line", "lower window",
+             "scEnd BS drop:944:\\n ime:y\\*40 t:\\n\\n t:\\n\\n PgUp sDown ime:y\\*40 sPgDn cR "
+             "t:\\n\\n drop:341:\\n"},
             // A drop into a line of sixteen pieces.
             {"a drop that splits a line of sixteen pieces", "tall",
              "click:310 ime:"

@@ -2902,7 +2902,7 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
     const int position = cursorForPosition(at.toPoint()).position();
     const QTextBlock first = lineStart(document()->findBlock(position));
     const QString text = mime->text();
-    LineBeforeDrop line{verticalScrollBar()->value(),
+    LineBeforeDrop line{viewStand(),
                         first.position(),
                         position,
                         std::any_of(text.cbegin(), text.cend(), isLineBreak),
@@ -2944,7 +2944,7 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
         return;
     }
     // From the view as it was before the drop.
-    verticalScrollBar()->setValue(line.scroll);
+    setViewStand(line.stand);
     const auto top = [this](const QTextBlock& b) {
         return blockBoundingGeometry(b).translated(contentOffset()).top();
     };

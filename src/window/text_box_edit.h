@@ -122,10 +122,17 @@ private:
     bool pageUpStopsAbove() const;
     int pageGoesRound(QTextCursor::MoveOperation op) const;
     QPointF qtPoint(const QPointF& point) const;
+    // Where the view stands: its scroll, and where it starts below its top
+    // row in Qt's editor and in the text box.
+    struct ViewStand {
+        int value;
+        qreal fracture;
+        qreal phase;
+    };
     // A long line as it was before a drop into it, as Qt's editor counts
     // it while the drop goes in.
     struct LineBeforeDrop {
-        int scroll;
+        ViewStand stand;
         int start;
         int dropAt;
         // Whether the drop has a line break, which splits the line.
@@ -152,13 +159,6 @@ private:
     void noteCutsOf(const QTextBlock& from);
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
-    // Where the view stands: its scroll, and where it starts below its top
-    // row in Qt's editor and in the text box.
-    struct ViewStand {
-        int value;
-        qreal fracture;
-        qreal phase;
-    };
     ViewStand viewStand();
     void setViewStand(const ViewStand& stand);
     // Whether Qt's editor pages from the caret's row at the last page key,
