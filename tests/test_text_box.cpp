@@ -957,6 +957,10 @@ private slots:
             // starts more than a window above the view.
             {"a drop that splits a line whose start is a window above the view", "lower window",
              "PgDn PgDn Down Down Down Down Down Down Down Down drop:720:\\n\\n"},
+            // Until the drop is laid out, Qt's scroll bar has the range it had
+            // before the drop, which stops the scroll to the caret short.
+            {"a drop of line breaks near the end of the text", "low window",
+             "tpl:191 t:ab drop:131:y\\*40 drop:382:y\\*40 drop:80:\\n\\n"},
             // The view a drop starts from stands a fraction of a pixel below
             // a row of the text's first line.
             {"a drop at the foot of a view that starts inside the first line", "lower window",

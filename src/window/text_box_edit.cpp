@@ -2903,6 +2903,7 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
     const QTextBlock first = lineStart(document()->findBlock(position));
     const QString text = mime->text();
     LineBeforeDrop line{viewStand(),
+                        verticalScrollBar()->maximum(),
                         first.position(),
                         position,
                         std::any_of(text.cbegin(), text.cend(), isLineBreak),
@@ -2992,14 +2993,30 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
             toCaret += blockBoundingRect(c).height();
         }
     }
+    // Qt's editor numbers the screen lines with the split line's rows from
+    // before the drop, and its scroll bar keeps the range it had then.
+    // Once the line is laid out again, it sets its view anew from the same
+    // number, which counts the rows it has then.
+    const int lineTop = first.firstLineNumber();
+    const int wholeRows = static_cast<int>(std::ssize(line.rowTops));
+    const int staleRows = split ? wholeRows - firstPartRows : 0;
+    const auto scrollTo = [&](int qtRow) {
+        qtRow = std::min(qtRow, line.maximum);
+        if (qtRow < lineTop + wholeRows) {
+            verticalScrollBar()->setValue(qtRow);
+            const int i = qtRow - lineTop;
+            if (split && i > firstPartRows) {
+                standAsAfterSplit(first, line.rowTops[i] - line.rowBottoms[i - 1]);
+            }
+        } else {
+            verticalScrollBar()->setValue(qtRow - staleRows);
+        }
+    };
     for (; b.isValid(); b = b.next()) {
         if (split && b == first) {
-            for (qsizetype i = 0; i < std::ssize(line.rowTops); ++i) {
+            for (int i = 0; i < wholeRows; ++i) {
                 if (toCaret - line.rowTops[i] <= room(first)) {
-                    verticalScrollBar()->setValue(first.firstLineNumber() + static_cast<int>(i));
-                    if (i > firstPartRows) {
-                        standAsAfterSplit(first, line.rowTops[i] - line.rowBottoms[i - 1]);
-                    }
+                    scrollTo(lineTop + i);
                     return;
                 }
             }
@@ -3008,9 +3025,11 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
             continue;
         }
         const QTextLayout* layout = b.layout();
+        const int qtTop =
+            b.firstLineNumber() + (b.blockNumber() > splitEnd.blockNumber() ? staleRows : 0);
         for (int i = 0; i < layout->lineCount(); ++i) {
             if (toCaret - layout->lineAt(i).y() <= room(b)) {
-                verticalScrollBar()->setValue(b.firstLineNumber() + i);
+                scrollTo(qtTop + i);
                 return;
             }
         }

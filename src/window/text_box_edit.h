@@ -133,6 +133,7 @@ private:
     // it while the drop goes in.
     struct LineBeforeDrop {
         ViewStand stand;
+        int maximum;
         int start;
         int dropAt;
         // Whether the drop has a line break, which splits the line.
