@@ -961,6 +961,10 @@ private slots:
             // before the drop, which stops the scroll to the caret short.
             {"a drop of line breaks near the end of the text", "low window",
              "tpl:191 t:ab drop:131:y\\*40 drop:382:y\\*40 drop:80:\\n\\n"},
+            // Laid out again, Qt's editor scrolls to the caret once more, and
+            // in the text's first line keeps the margin above it in view.
+            {"a drop that takes the caret to the foot of a view inside the first line",
+             "lower window", ">30 scHome BS cDel tpl:85 PgDn drop:1118:\\n\\n"},
             // The view a drop starts from stands a fraction of a pixel below
             // a row of the text's first line.
             {"a drop at the foot of a view that starts inside the first line", "lower window",

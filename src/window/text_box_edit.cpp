@@ -55,6 +55,9 @@ constexpr int kExactRowsLength = 16 * TextBoxEdit::kPieceLength;
 // Characters of a line above which a cut is made where the line may wrap,
 // not where the screen line starts: laying out more takes too long.
 constexpr qsizetype kRowsLength = qsizetype(256) * 1024;
+// The most rows a page key's replay of Qt's row moves goes through: more
+// than any window holds.
+constexpr int kMaxPageRows = 4096;
 // Characters of short lines that a fill inserts at one go.
 constexpr qsizetype kRunLength = qsizetype(64) * 1024;
 // Characters of a text above which the fill first hands freed memory back.
@@ -2272,7 +2275,6 @@ int TextBoxEdit::asQtShows(int position, qreal x) const {
 // Qt's editor goes, between the same heights, from `from` where the box's
 // move went to `to`, and gives where Qt's editor ends.
 int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x) const {
-    constexpr int kMaxRows = 4096;
     const auto top = [this](int position) {
         QTextCursor at(document());
         at.setPosition(position);
@@ -2281,7 +2283,7 @@ int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x
     QTextCursor step(document());
     step.setPosition(from);
     bool wraps = false;
-    for (int n = 0; step.position() != to && n < kMaxRows; ++n) {
+    for (int n = 0; step.position() != to && n < kMaxPageRows; ++n) {
         step.setVerticalMovementX(x);
         if (!step.movePosition(op)) {
             return to;
@@ -2298,7 +2300,7 @@ int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x
     const int stop = top(to);
     const bool up = op == QTextCursor::Up;
     int at = from;
-    for (int n = 0; n < kMaxRows; ++n) {
+    for (int n = 0; n < kMaxPageRows; ++n) {
         step.setPosition(asQtShows(at, aimX_));
         step.setVerticalMovementX(x);
         step.movePosition(op);
@@ -2350,7 +2352,6 @@ bool TextBoxEdit::pageUpStopsAbove() const {
 // ever. Gives the farthest place the rows reach before they come round,
 // or -1 where they reach a page's height or the text's end first.
 int TextBoxEdit::pageGoesRound(QTextCursor::MoveOperation op) const {
-    constexpr int kMaxRows = 4096;
     QTextCursor step(document());
     step.setPosition(textCursor().position());
     step.setVerticalMovementX(textCursor().verticalMovementX());
@@ -2359,7 +2360,7 @@ int TextBoxEdit::pageGoesRound(QTextCursor::MoveOperation op) const {
     std::set<int> seen{step.position()};
     int farthest = step.position();
     int reached = 0;
-    for (int n = 0; n < kMaxRows; ++n) {
+    for (int n = 0; n < kMaxPageRows; ++n) {
         if (!step.movePosition(op)) {
             return -1;
         }
@@ -2879,7 +2880,10 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
             line->start = start.position();
             line->dropAt = dropAt.position();
             scrollAsAfterDrop(*line);
+            // Once laid out, Qt's editor brings the caret into view again.
+            const int scrolledFrom = verticalScrollBar()->value();
             ensureCursorVisible();
+            keepTopMargin(scrolledFrom);
         }
     }
 }
