@@ -961,6 +961,10 @@ private slots:
             // before the drop, which stops the scroll to the caret short.
             {"a drop of line breaks near the end of the text", "low window",
              "tpl:191 t:ab drop:131:y\\*40 drop:382:y\\*40 drop:80:\\n\\n"},
+            // Qt's editor finds the caret of a drop into a line among the
+            // line's rows from before the drop.
+            {"a drop into the last row in view of a long line", "lower window",
+             "drop:184:👍🏽"},
             // Laid out again, Qt's editor scrolls to the caret once more, and
             // in the text's first line keeps the margin above it in view.
             {"a drop that takes the caret to the foot of a view inside the first line",

@@ -2913,6 +2913,7 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
                         std::any_of(text.cbegin(), text.cend(), isLineBreak),
                         {},
                         {},
+                        {},
                         0};
     // Qt's editor counts the rows of the whole line, which the pieces off
     // screen may not show yet.
@@ -2932,6 +2933,7 @@ std::optional<TextBoxEdit::LineBeforeDrop> TextBoxEdit::lineBeforeDrop(const QPo
     for (int i = 0; i < rows->lineCount(); ++i) {
         line.rowTops.push_back(rows->lineAt(i).y());
         line.rowBottoms.push_back(rows->lineAt(i).naturalTextRect().bottom());
+        line.rowEnds.push_back(rows->lineAt(i).textStart() + rows->lineAt(i).textLength());
     }
     // The rows alone: the margin below the last block is not the line's.
     line.height = rows->boundingRect().height();
@@ -2967,7 +2969,41 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     const qreal extra = split ? line.height - firstPart : 0;
     const QTextLine caretRow =
         caretBlock.layout()->lineForTextPosition(caret.position() - caretBlock.position());
-    const qreal bottom = top(caretBlock) + caretRow.naturalTextRect().bottom() + extra;
+    // In a line the drop did not split, Qt's editor finds the caret among
+    // the line's rows from before the drop, each ending where it ended then.
+    int staleRow = -1;
+    if (!split) {
+        int at = 0;
+        int length = 0;
+        for (QTextBlock p = first; p.isValid() && (p == first || continuesLine(p)); p = p.next()) {
+            if (p == caretBlock) {
+                at = length + caret.position() - p.position();
+            }
+            length += p.length() - 1;
+        }
+        const auto after = std::upper_bound(line.rowEnds.cbegin(), line.rowEnds.cend(), at);
+        staleRow =
+            at == length && !line.rowEnds.empty()
+                ? static_cast<int>(std::ssize(line.rowEnds)) - 1
+                : (after == line.rowEnds.cend() ? -1
+                                                : static_cast<int>(after - line.rowEnds.cbegin()));
+    }
+    // The line's top in the view, added up from the view's top block: a
+    // block more than a window away has no place in the view's geometry.
+    const auto topOf = [&](const QTextBlock& block) {
+        QTextBlock from = firstVisibleBlock();
+        if (block.blockNumber() >= from.blockNumber()) {
+            return top(block);
+        }
+        qreal y = top(from);
+        for (QTextBlock c = block; c.isValid() && c != from; c = c.next()) {
+            y -= blockBoundingRect(c).height();
+        }
+        return y;
+    };
+    const qreal bottom = staleRow >= 0
+                             ? topOf(first) + line.rowBottoms[staleRow]
+                             : top(caretBlock) + caretRow.naturalTextRect().bottom() + extra;
     const qreal height = viewport()->height();
     if (bottom < height) {
         return;
@@ -2978,8 +3014,9 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     const auto room = [&](const QTextBlock& b) {
         return lineStart(b) == doc->firstBlock() ? height - doc->documentMargin() : height;
     };
+    const bool wholeRowsCount = split || staleRow >= 0;
     QTextBlock b = firstVisibleBlock();
-    if (split && first.blockNumber() < b.blockNumber()) {
+    if (wholeRowsCount && first.blockNumber() < b.blockNumber()) {
         b = first;
     }
     if (b.blockNumber() > caretBlock.blockNumber()) {
@@ -2988,8 +3025,9 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     // How far above the caret's foot each block starts, as Qt's editor
     // adds the heights up from the caret; where a block lies more than a
     // window away, the view's own geometry has no place for it.
-    qreal toCaret = caretRow.naturalTextRect().bottom();
-    for (QTextBlock c = b; c.isValid() && c != caretBlock; c = c.next()) {
+    qreal toCaret = staleRow >= 0 ? line.rowBottoms[staleRow] : caretRow.naturalTextRect().bottom();
+    const QTextBlock below = staleRow >= 0 ? first : caretBlock;
+    for (QTextBlock c = b; c.isValid() && c != below; c = c.next()) {
         if (split && c == first) {
             toCaret += line.height;
             c = splitEnd;
@@ -3017,12 +3055,15 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
         }
     };
     for (; b.isValid(); b = b.next()) {
-        if (split && b == first) {
+        if (wholeRowsCount && b == first) {
             for (int i = 0; i < wholeRows; ++i) {
                 if (toCaret - line.rowTops[i] <= room(first)) {
                     scrollTo(lineTop + i);
                     return;
                 }
+            }
+            if (!split) {
+                return;
             }
             toCaret -= line.height;
             b = splitEnd;

@@ -140,6 +140,8 @@ private:
         bool breaks;
         std::vector<qreal> rowTops;
         std::vector<qreal> rowBottoms;
+        // Where each row ends in the line's text.
+        std::vector<int> rowEnds;
         qreal height;
     };
     std::optional<LineBeforeDrop> lineBeforeDrop(const QPointF& at, const QDropEvent& event);
