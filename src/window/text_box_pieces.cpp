@@ -9,11 +9,6 @@
 
 namespace rt::pieces {
 
-bool isLineBreak(QChar c) {
-    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xFDD0) ||
-           c == QChar(0xFDD1);
-}
-
 std::optional<RowShape> rowShape(const QTextBlock& block) {
     const QTextLayout* layout = block.layout();
     if (layout == nullptr || layout->lineCount() == 0) {
@@ -60,10 +55,6 @@ int textLength(const QTextDocument* doc, int from, int to) {
         cuts += continuesLine(b) ? 1 : 0;
     }
     return to - from - cuts;
-}
-
-bool inPiece(const QTextBlock& block) {
-    return continuesLine(block) || continuesLine(block.next());
 }
 
 std::pair<int, int> inWholeLine(const QTextDocument* doc, int position,

@@ -29,7 +29,10 @@ constexpr int kExactRowsLength = 16 * TextBoxEdit::kPieceLength;
 
 // The characters that QTextCursor::insertText() turns into a paragraph
 // break (the last two are Qt's frame markers).
-bool isLineBreak(QChar c);
+inline bool isLineBreak(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xFDD0) ||
+           c == QChar(0xFDD1);
+}
 
 // How wide the screen lines of a block are, and where they start.
 struct RowShape {
@@ -53,7 +56,9 @@ bool samePlace(const QTextDocument* doc, int a, int b);
 int textLength(const QTextDocument* doc, int from, int to);
 
 // Whether `block` is one of several pieces of a line.
-bool inPiece(const QTextBlock& block);
+inline bool inPiece(const QTextBlock& block) {
+    return continuesLine(block) || continuesLine(block.next());
+}
 
 // Runs `act` on a cursor at `position` in a copy of the long line around
 // it, as one block, so that Qt's own word rules see the whole line rather
