@@ -961,6 +961,18 @@ private slots:
             // before the drop, which stops the scroll to the caret short.
             {"a drop of line breaks near the end of the text", "low window",
              "tpl:191 t:ab drop:131:y\\*40 drop:382:y\\*40 drop:80:\\n\\n"},
+            // The split line's first part keeps the row the view's top was on
+            // only up to its own last row.
+            {"a page up after a drop that split the view's top row", "lower window",
+             "PgDn PgDn drop:697:\\n PgUp PgDn"},
+            // Qt's editor scrolls to a caret many lines below the split line by
+            // the line's rows from before the drop, and numbers the lines below
+            // it by them.
+            {"a drop of many line breaks into a long line", "three pages", "drop:220:\\n\\*60"},
+            // The fraction of a pixel Qt's editor keeps after the split comes
+            // back in a page key further on.
+            {"a page key long after a drop that split away the view's top row", "lower window",
+             "PgDn drop:419:\\n\\n cEnd PgUp >19 t:\\n\\n sPgDn"},
             // Qt's editor finds the caret of a drop into a line among the
             // line's rows from before the drop.
             {"a drop into the last row in view of a long line", "lower window",
