@@ -969,6 +969,11 @@ private slots:
             // the line's rows from before the drop, and numbers the lines below
             // it by them.
             {"a drop of many line breaks into a long line", "three pages", "drop:220:\\n\\*60"},
+            // A line the drop makes, laid out in more than one row on the way
+            // to the caret, has Qt count its scroll bar's range again, by the
+            // split line's rows from before the drop.
+            {"a drop of line breaks before a line of many rows", "lower window",
+             "drop:45:a\\n\\*12"},
             // The fraction of a pixel Qt's editor keeps after the split comes
             // back in a page key further on.
             {"a page key long after a drop that split away the view's top row", "lower window",

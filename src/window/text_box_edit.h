@@ -146,6 +146,8 @@ private:
     };
     std::optional<LineBeforeDrop> lineBeforeDrop(const QPointF& at, const QDropEvent& event);
     void scrollAsAfterDrop(const LineBeforeDrop& line);
+    int qtRangeAfterSplit(const LineBeforeDrop& line, const QTextBlock& first,
+                          const QTextBlock& splitEnd, const QTextBlock& caretBlock);
     void standAsAfterSplit(const QTextBlock& first, qreal gapBefore);
     std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;
     void pressKey(QKeyEvent* event);

@@ -309,8 +309,9 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     const int lineTop = first.firstLineNumber();
     const int wholeRows = static_cast<int>(std::ssize(line.rowTops));
     const int staleRows = split ? wholeRows - firstPartRows : 0;
+    const int maximum = split ? qtRangeAfterSplit(line, first, splitEnd, caretBlock) : line.maximum;
     const auto scrollTo = [&](int qtRow) {
-        qtRow = std::min(qtRow, line.maximum);
+        qtRow = std::min(qtRow, maximum);
         if (qtRow < lineTop + wholeRows) {
             verticalScrollBar()->setValue(qtRow);
             const int i = qtRow - lineTop;
@@ -350,6 +351,80 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
         }
         toCaret -= blockBoundingRect(b).height();
     }
+}
+
+// Qt's scroll bar keeps the range it had before the drop while it brings
+// the caret into view, unless a line the drop made lays out in other than
+// one row on the way to the caret: Qt then counts the range again, with
+// the split line's rows from before the drop.
+int TextBoxEdit::qtRangeAfterSplit(const LineBeforeDrop& line, const QTextBlock& first,
+                                   const QTextBlock& splitEnd, const QTextBlock& caretBlock) {
+    bool counted = false;
+    for (QTextBlock b = splitEnd.next(); b.isValid() && b.blockNumber() <= caretBlock.blockNumber();
+         b = b.next()) {
+        int rows = 0;
+        for (;; b = b.next()) {
+            blockBoundingRect(b); // lays the block out
+            rows += b.layout()->lineCount();
+            if (!continuesLine(b.next())) {
+                break;
+            }
+        }
+        if (rows != 1) {
+            counted = true;
+            break;
+        }
+    }
+    if (!counted) {
+        return line.maximum;
+    }
+    // As Qt counts the range: the screen lines less those of the last page.
+    const QTextDocument* doc = document();
+    int firstPartRows = 0;
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        firstPartRows += b.layout()->lineCount();
+        if (b == splitEnd) {
+            break;
+        }
+    }
+    const int wholeRows = static_cast<int>(std::ssize(line.rowTops));
+    const qreal visible = viewport()->height() - doc->documentMargin() - 1;
+    qreal y = 0;
+    int fromBottom = 0;
+    for (QTextBlock end = doc->lastBlock(); end.isValid();) {
+        const QTextBlock start = lineStart(end);
+        std::vector<qreal> tops;
+        qreal height = 0;
+        if (start == first) {
+            tops = line.rowTops;
+            height = line.height;
+        } else {
+            for (QTextBlock b = start;; b = b.next()) {
+                const qreal blockHeight = blockBoundingRect(b).height();
+                const QTextLayout* layout = b.layout();
+                for (int i = 0; i < layout->lineCount(); ++i) {
+                    tops.push_back(height + layout->lineAt(i).y());
+                }
+                height += blockHeight;
+                if (b == end) {
+                    break;
+                }
+            }
+        }
+        y += height;
+        const int count = static_cast<int>(std::ssize(tops));
+        if (y > visible) {
+            int row = 0;
+            while (row < count && tops[row] < y - visible) {
+                ++row;
+            }
+            fromBottom += count - row;
+            break;
+        }
+        fromBottom += count;
+        end = start == first ? first.previous() : start.previous();
+    }
+    return std::max(0, doc->lineCount() - firstPartRows + wholeRows - fromBottom);
 }
 
 void TextBoxEdit::mouseDoubleClickEvent(QMouseEvent* event) {
