@@ -978,6 +978,13 @@ private slots:
             // back in a page key further on.
             {"a page key long after a drop that split away the view's top row", "lower window",
              "PgDn drop:419:\\n\\n cEnd PgUp >19 t:\\n\\n sPgDn"},
+            // The view's foot falls below the text of a piece's last row but
+            // above the row's end: Qt's editor, holding the line whole, pages
+            // on to the next row, and its caret with it.
+            {"page down where the view's foot falls in the gap below a piece", "lower window",
+             "PgDn drop:419:\\n\\n cEnd PgUp PgDn"},
+            {"shift-page down where the view's foot falls in the gap below a piece", "lower window",
+             "PgDn drop:419:\\n\\n cEnd PgUp sPgDn"},
             // Qt's editor finds the caret of a drop into a line among the
             // line's rows from before the drop.
             {"a drop into the last row in view of a long line", "lower window",

@@ -1438,6 +1438,9 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     const bool pageUp = event->matches(QKeySequence::MoveToPreviousPage) ||
                         event->matches(QKeySequence::SelectPreviousPage);
     const bool stopsAbove = pageUp && pageUpStopsAbove();
+    const bool pageDown = event->matches(QKeySequence::MoveToNextPage) ||
+                          event->matches(QKeySequence::SelectNextPage);
+    const int further = pageDown ? pageDownGoesFurther() : 0;
     const int round = page ? pageGoesRound(pageUp ? QTextCursor::Up : QTextCursor::Down) : -1;
     if (round < 0) {
         QPlainTextEdit::keyPressEvent(event);
@@ -1452,6 +1455,18 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         const bool select = event->matches(QKeySequence::SelectPreviousPage) ||
                             event->matches(QKeySequence::SelectNextPage);
         caret.setPosition(round, select ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor);
+        caret.setVerticalMovementX(x);
+        setCaretKeepingView(caret);
+    }
+    if (further > 0 && round < 0) {
+        // Qt's editor goes a row or more further, and its caret with it.
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->value() + further);
+        QTextCursor caret = textCursor();
+        const int x = caret.verticalMovementX();
+        caret.movePosition(QTextCursor::Down,
+                           caret.hasSelection() ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor,
+                           further);
         caret.setVerticalMovementX(x);
         setCaretKeepingView(caret);
     }

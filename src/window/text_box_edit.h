@@ -120,6 +120,7 @@ private:
     int asQtShows(int position, qreal x) const;
     int pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x) const;
     bool pageUpStopsAbove() const;
+    int pageDownGoesFurther() const;
     int pageGoesRound(QTextCursor::MoveOperation op) const;
     QPointF qtPoint(const QPointF& point) const;
     // Where the view stands: its scroll, and where it starts below its top

@@ -161,6 +161,51 @@ int TextBoxEdit::pageAsQt(int from, int to, QTextCursor::MoveOperation op, int x
     return to;
 }
 
+// PageDown goes down from the view's first block past each block that
+// ends in view, then to the first row of the next block whose text's foot
+// is below the view, or that block's last row. Where that block is a piece
+// whose rows all end in view, Qt's editor, holding the line whole, goes on
+// to the rows of the pieces after it. Gives how many rows further Qt's
+// editor's view goes.
+int TextBoxEdit::pageDownGoesFurther() const {
+    const qreal bottom = -contentOffset().y() + viewport()->rect().height();
+    QTextBlock block = firstVisibleBlock();
+    qreal y = 0;
+    while (y + blockBoundingRect(block).height() <= bottom) {
+        if (!block.next().isValid()) {
+            return 0;
+        }
+        y += blockBoundingRect(block).height();
+        block = block.next();
+    }
+    // The first row of `b`, whose top is at `top`, whose text's foot is
+    // below the view, or -1.
+    const auto footBelow = [bottom](const QTextBlock& b, qreal top) {
+        const QTextLayout* layout = b.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            if (top + layout->lineAt(i).naturalTextRect().bottom() > bottom) {
+                return i;
+            }
+        }
+        return -1;
+    };
+    if (footBelow(block, y) >= 0 || !continuesLine(block.next())) {
+        return 0;
+    }
+    const int box = block.firstLineNumber() + block.layout()->lineCount() - 1;
+    int qt = box;
+    for (QTextBlock next = block.next(); continuesLine(next); next = next.next()) {
+        y += blockBoundingRect(next.previous()).height();
+        const int row = footBelow(next, y);
+        qt = next.firstLineNumber() + (row >= 0 ? row : next.layout()->lineCount() - 1);
+        if (row >= 0) {
+            break;
+        }
+    }
+    const int most = verticalScrollBar()->maximum();
+    return std::min(qt, most) - std::min(box, most);
+}
+
 // PageUp goes back from the view's first block to the one whose top is a
 // page above the view's, then to its first row at that height or below;
 // where the block has none, to the next block's first row, unless that is
