@@ -985,6 +985,12 @@ private slots:
              "PgDn drop:419:\\n\\n cEnd PgUp PgDn"},
             {"shift-page down where the view's foot falls in the gap below a piece", "lower window",
              "PgDn drop:419:\\n\\n cEnd PgUp sPgDn"},
+            // A drop into a long line whose start is scrolled above the view:
+            // Qt's editor adds the line's rows up from its top.
+            {"a drop into a long line that starts above the view", "lower window",
+             "PgDn drop:245:x"},
+            {"a drop far down a long line that starts above the view", "lower window",
+             "PgDn drop:524:x"},
             // Qt's editor finds the caret of a drop into a line among the
             // line's rows from before the drop.
             {"a drop into the last row in view of a long line", "lower window",
