@@ -134,6 +134,8 @@ private:
     // it while the drop goes in.
     struct LineBeforeDrop {
         ViewStand stand;
+        // The scroll bar's range then, which Qt's editor keeps while the
+        // drop goes in.
         int maximum;
         int start;
         int dropAt;
@@ -147,7 +149,7 @@ private:
     };
     std::optional<LineBeforeDrop> lineBeforeDrop(const QPointF& at, const QDropEvent& event);
     void scrollAsAfterDrop(const LineBeforeDrop& line);
-    int qtRangeAfterSplit(const LineBeforeDrop& line, const QTextBlock& first,
+    int qtRangeAfterSplit(const LineBeforeDrop& line, const QTextBlock& first, int firstPartRows,
                           const QTextBlock& splitEnd, const QTextBlock& caretBlock);
     void standAsAfterSplit(const QTextBlock& first, qreal gapBefore);
     std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;

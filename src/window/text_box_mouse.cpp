@@ -309,7 +309,8 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
     const int lineTop = first.firstLineNumber();
     const int wholeRows = static_cast<int>(std::ssize(line.rowTops));
     const int staleRows = split ? wholeRows - firstPartRows : 0;
-    const int maximum = split ? qtRangeAfterSplit(line, first, splitEnd, caretBlock) : line.maximum;
+    const int maximum =
+        split ? qtRangeAfterSplit(line, first, firstPartRows, splitEnd, caretBlock) : line.maximum;
     const auto scrollTo = [&](int qtRow) {
         qtRow = std::min(qtRow, maximum);
         if (qtRow < lineTop + wholeRows) {
@@ -358,7 +359,8 @@ void TextBoxEdit::scrollAsAfterDrop(const LineBeforeDrop& line) {
 // one row on the way to the caret: Qt then counts the range again, with
 // the split line's rows from before the drop.
 int TextBoxEdit::qtRangeAfterSplit(const LineBeforeDrop& line, const QTextBlock& first,
-                                   const QTextBlock& splitEnd, const QTextBlock& caretBlock) {
+                                   int firstPartRows, const QTextBlock& splitEnd,
+                                   const QTextBlock& caretBlock) {
     bool counted = false;
     for (QTextBlock b = splitEnd.next(); b.isValid() && b.blockNumber() <= caretBlock.blockNumber();
          b = b.next()) {
@@ -380,13 +382,6 @@ int TextBoxEdit::qtRangeAfterSplit(const LineBeforeDrop& line, const QTextBlock&
     }
     // As Qt counts the range: the screen lines less those of the last page.
     const QTextDocument* doc = document();
-    int firstPartRows = 0;
-    for (QTextBlock b = first; b.isValid(); b = b.next()) {
-        firstPartRows += b.layout()->lineCount();
-        if (b == splitEnd) {
-            break;
-        }
-    }
     const int wholeRows = static_cast<int>(std::ssize(line.rowTops));
     const qreal visible = viewport()->height() - doc->documentMargin() - 1;
     qreal y = 0;

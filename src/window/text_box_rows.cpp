@@ -171,11 +171,12 @@ int TextBoxEdit::pageDownGoesFurther() const {
     const qreal bottom = -contentOffset().y() + viewport()->rect().height();
     QTextBlock block = firstVisibleBlock();
     qreal y = 0;
-    while (y + blockBoundingRect(block).height() <= bottom) {
+    for (qreal height = blockBoundingRect(block).height(); y + height <= bottom;
+         height = blockBoundingRect(block).height()) {
         if (!block.next().isValid()) {
             return 0;
         }
-        y += blockBoundingRect(block).height();
+        y += height;
         block = block.next();
     }
     // The first row of `b`, whose top is at `top`, whose text's foot is
