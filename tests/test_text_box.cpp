@@ -1095,6 +1095,10 @@ private slots:
             {"up and down after typing and a click", "ascii", ">30 t:x\\*30 click:100 Up Up Down"},
             {"typing a long run after a paste", "long then short",
              ">40 clip:abc paste t:y\\*80 undo"},
+            // The view scrolls to the caret by the rows of the whole line
+            // the paste made, not by the pieces it went in as.
+            {"a paste of lines before a long line's start", "lower window",
+             "drop:184:👍🏽 scHome cut paste"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

@@ -1126,7 +1126,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
         }
         QPlainTextEdit::insertFromMimeData(source);
         if (block) {
-            notePasteEnd(text);
+            notePasteEnd(text, textCursor());
         } else {
             noteQtRun(was, text);
         }
@@ -1183,20 +1183,26 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     }
     if (dropping_) {
         layOutAfreshIfStale(cursor);
+    } else {
+        // Qt's editor scrolls to the caret by the rows of the whole line;
+        // the cuts a page above the caret go in place first, in the paste's
+        // step, which typing after it still joins.
+        notePasteEnd(text, cursor);
+        alignCutsInPasses(Pages::Above, cursor);
     }
     setTextCursor(cursor);
-    notePasteEnd(text);
+    notePasteEnd(text, cursor);
 }
 
 // Qt joins typing right after a paste that ends in text to the paste's
 // undo step, an edit block; the text box's key that joins such a run must
 // join that block.
-void TextBoxEdit::notePasteEnd(const QString& text) {
+void TextBoxEdit::notePasteEnd(const QString& text, const QTextCursor& end) {
     pasteRevision_ = isLineBreak(text.back()) ? -1 : document()->revision();
-    pasteEnd_ = textCursor().position();
+    pasteEnd_ = end.position();
     pasteSteps_ = pasteRevision_ >= 0 ? document()->availableUndoSteps() : -1;
     pasteUndone_ = false;
-    stepEnd_ = textCursor();
+    stepEnd_ = end;
     stepEnd_.clearSelection();
 }
 
@@ -2350,7 +2356,7 @@ void TextBoxEdit::commitInput(QInputMethodEvent* event) {
     const bool joinable = !breaks && !isLineBreak(commit.back());
     noteOwnStep(reshaped && joinable ? static_cast<int>(Edit::Type) : -1, cursor.position());
     setTextCursor(cursor);
-    notePasteEnd(commit);
+    notePasteEnd(commit, textCursor());
     if (!joinable) {
         pasteRevision_ = -1;
         pasteSteps_ = -1;

@@ -243,7 +243,7 @@ private:
     int blockRevision_ = -1;
     void noteQtRun(const QtRun& was, const QString& typed);
     void noteRedoneTyping(const QtRun& was);
-    void notePasteEnd(const QString& text);
+    void notePasteEnd(const QString& text, const QTextCursor& end);
     void noteOwnStep(int edit, int end);
     void noteQtBlock(bool endsInText);
     bool canJoinLastStep() const;
