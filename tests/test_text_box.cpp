@@ -1099,6 +1099,14 @@ private slots:
             // the paste made, not by the pieces it went in as.
             {"a paste of lines before a long line's start", "lower window",
              "drop:184:👍🏽 scHome cut paste"},
+            // An edit over a selection that ends in a long line joins the
+            // line's rest to the caret's line, whose rows all count in the
+            // scroll bar's range, below the caret too.
+            {"typing over lines and the start of a long line", "three pages",
+             "cEnd tpl:1106 PgUp scEnd Del click:490 >19 scEnd cut click:137 scHome sPgDn t:x"},
+            {"a paste over lines and the start of a long line", "three pages",
+             "cEnd tpl:1106 PgUp scEnd Del click:490 >19 scEnd cut click:137 scHome sPgDn "
+             "clip:x\\ny paste"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

@@ -1184,11 +1184,13 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (dropping_) {
         layOutAfreshIfStale(cursor);
     } else {
-        // Qt's editor scrolls to the caret by the rows of the whole line;
-        // the cuts a page above the caret go in place first, in the paste's
-        // step, which typing after it still joins.
+        // Qt's editor scrolls to the caret by the rows of the whole line,
+        // which it lays out afresh: the cuts a page above the caret, and
+        // those of its line where that is quick, go in place first, in the
+        // paste's step, which typing after it still joins.
         notePasteEnd(text, cursor);
         alignCutsInPasses(Pages::Above, cursor);
+        alignCutsInPasses(Pages::Line, cursor);
     }
     setTextCursor(cursor);
     notePasteEnd(text, cursor);
@@ -1332,7 +1334,11 @@ void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
     // Where no cut moved, the edit's own scroll stands.
     const ViewStand scrolled = viewStand();
     setViewStand(stood);
-    if (alignCutsInPasses(Pages::Above, textCursor()) > 0) {
+    // The rows of the whole line count in the scroll bar's range, which
+    // Qt's editor counts afresh after the edit: where the line is quick to
+    // lay out, its cuts below the caret go in place too.
+    const int moved = alignCutsInPasses(Pages::Above, textCursor());
+    if (moved + alignCutsInPasses(Pages::Line, textCursor()) > 0) {
         ensureCursorVisible();
     } else {
         setViewStand(scrolled);
