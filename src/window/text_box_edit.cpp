@@ -1186,11 +1186,12 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     } else {
         // Qt's editor scrolls to the caret by the rows of the whole line,
         // which it lays out afresh: the cuts a page above the caret, and
-        // those of its line where that is quick, go in place first, in the
-        // paste's step, which typing after it still joins.
+        // those after it that the paste moved off their rows where the line
+        // is quick to lay out, go in place first, in the paste's step, which
+        // typing after it still joins.
         notePasteEnd(text, cursor);
         alignCutsInPasses(Pages::Above, cursor);
-        alignCutsInPasses(Pages::Line, cursor);
+        alignCutsInPasses(Pages::After, cursor);
     }
     setTextCursor(cursor);
     notePasteEnd(text, cursor);
@@ -1336,9 +1337,10 @@ void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
     setViewStand(stood);
     // The rows of the whole line count in the scroll bar's range, which
     // Qt's editor counts afresh after the edit: where the line is quick to
-    // lay out, its cuts below the caret go in place too.
+    // lay out, the cuts after the caret that the edit moved off their rows
+    // go in place too.
     const int moved = alignCutsInPasses(Pages::Above, textCursor());
-    if (moved + alignCutsInPasses(Pages::Line, textCursor()) > 0) {
+    if (moved + alignCutsInPasses(Pages::After, textCursor()) > 0) {
         ensureCursorVisible();
     } else {
         setViewStand(scrolled);
@@ -2166,6 +2168,27 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
                 if (!alignOne(block)) {
                     block = block.next();
                 }
+            }
+        }
+    }
+    if (pages == Pages::After) {
+        // Only the rows from the edited block on changed: once a cut stays
+        // where it was, the pieces after it start, and so wrap, as before.
+        // The edit may have cut its block again, into a few pieces whose
+        // cuts are checked in any case. The walk goes on to its end in one
+        // pass, for the next pass starts again at the edited block.
+        constexpr int kRecut = 3;
+        QTextBlock block = doc->findBlock(at);
+        if (quickToLayOut(lineStart(block))) {
+            for (int checked = 1; continuesLine(block.next()); ++checked) {
+                bool moved = false;
+                while (alignOne(block)) {
+                    moved = true;
+                }
+                if (!moved && checked >= kRecut) {
+                    break;
+                }
+                block = block.next();
             }
         }
     }

@@ -185,9 +185,10 @@ private:
     Q_INVOKABLE void tidy();
     // Which cuts to align: those on screen, those that a page key can
     // reach and those of the last page, those a page above the block at
-    // `at`, by whose rows the view scrolls to a caret there, or those of
-    // the whole line at `at` if it is quick to lay out.
-    enum class Pages { Visible, Around, Above, Line };
+    // `at`, by whose rows the view scrolls to a caret there, those of the
+    // whole line at `at` if it is quick to lay out, or in such a line those
+    // after the block at `at` that an edit there moved off their rows.
+    enum class Pages { Visible, Around, Above, Line, After };
     // Both return the number of cuts they moved.
     int alignVisibleCuts(bool leaving, Pages pages = Pages::Visible, int at = -1);
     int alignCutsInPasses(Pages pages, const QTextCursor& at = QTextCursor());
