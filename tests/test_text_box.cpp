@@ -1107,6 +1107,10 @@ private slots:
             {"a paste over lines and the start of a long line", "three pages",
              "cEnd tpl:1106 PgUp scEnd Del click:490 >19 scEnd cut click:137 scHome sPgDn "
              "clip:x\\ny paste"},
+            // A drop that makes its piece wrap moves the cuts after it to the
+            // rows Qt's editor shows, before the next click.
+            {"a double click after a drop that makes its piece wrap", "low window",
+             "dbl:31 t:abc drop:71:abc dbl:235"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

@@ -1183,6 +1183,11 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     }
     if (dropping_) {
         layOutAfreshIfStale(cursor);
+        // The cuts after the drop that it moved off their rows go in place,
+        // so that the rows on screen are where Qt's editor wraps the line
+        // for the next click.
+        notePasteEnd(text, cursor);
+        alignCutsInPasses(Pages::After, cursor);
     } else {
         // Qt's editor scrolls to the caret by the rows of the whole line,
         // which it lays out afresh: the cuts a page above the caret, and
