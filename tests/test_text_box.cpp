@@ -1112,6 +1112,9 @@ private slots:
             {"a double click after a drop that makes its piece wrap", "low window",
              "dbl:31 t:abc drop:71:abc dbl:235"},
             {"a drop that wraps the view's top row elsewhere", "lower window", "cEnd drop:918:。"},
+            // Undo of typing right after a drop whose step moved cuts.
+            {"typing and undo after a drop that makes its piece wrap", "low window",
+             "dbl:31 t:abc drop:71:abc t:x undo"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.
