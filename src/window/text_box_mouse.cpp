@@ -153,14 +153,9 @@ void TextBoxEdit::dropEvent(QDropEvent* event) {
             keepTopMargin(scrolledFrom);
         }
         // Qt's editor shows the rows of the whole line as the drop left it:
-        // the cuts on screen, and those a page above, by whose rows the
-        // view stands, go in place in the drop's step, and the view keeps
-        // its row number, as Qt's does.
-        const ViewStand stand = viewStand();
-        const int above = alignCutsInPasses(Pages::Above, QTextCursor(firstVisibleBlock()));
-        if (above + alignCutsInPasses(Pages::Visible) > 0) {
-            setViewStand(stand);
-        }
+        // the cuts a page above the view's top row, and its own, go in place
+        // in the drop's step; the view keeps its row number, as Qt's does.
+        alignCutsInPasses(Pages::Above, QTextCursor(firstVisibleBlock()));
     }
 }
 
