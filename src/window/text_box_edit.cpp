@@ -1181,23 +1181,20 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     if (large && updates) {
         setUpdatesEnabled(true);
     }
+    // The cuts that the text moved off their rows go in place in its step,
+    // which typing right after it still joins.
+    notePasteEnd(text, cursor);
     if (dropping_) {
         layOutAfreshIfStale(cursor);
-        // The cuts after the drop that it moved off their rows go in place,
-        // so that the rows on screen are where Qt's editor wraps the line
-        // for the next click.
-        notePasteEnd(text, cursor);
-        alignCutsInPasses(Pages::After, cursor);
     } else {
         // Qt's editor scrolls to the caret by the rows of the whole line,
-        // which it lays out afresh: the cuts a page above the caret, and
-        // those after it that the paste moved off their rows where the line
-        // is quick to lay out, go in place first, in the paste's step, which
-        // typing after it still joins.
-        notePasteEnd(text, cursor);
+        // which it lays out afresh: the cuts a page above the caret go in
+        // place before the view scrolls.
         alignCutsInPasses(Pages::Above, cursor);
-        alignCutsInPasses(Pages::After, cursor);
     }
+    // So do those after the caret where the line is quick to lay out, so
+    // that the rows on screen are where Qt's editor wraps the line.
+    alignCutsInPasses(Pages::After, cursor);
     setTextCursor(cursor);
     notePasteEnd(text, cursor);
 }
