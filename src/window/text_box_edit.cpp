@@ -1474,28 +1474,25 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         caret.setVerticalMovementX(x);
         setCaretKeepingView(caret);
     }
-    if (further > 0 && round < 0) {
-        // Qt's editor goes a row or more further, and its caret with it.
+    // Qt's editor's view goes `rows` further down (up, where negative) than
+    // the text box's went, and its caret with it.
+    const auto goFurther = [this](int rows) {
         QScrollBar* bar = verticalScrollBar();
-        bar->setValue(bar->value() + further);
+        bar->setValue(bar->value() + rows);
         QTextCursor caret = textCursor();
         const int x = caret.verticalMovementX();
-        caret.movePosition(QTextCursor::Down,
+        caret.movePosition(rows > 0 ? QTextCursor::Down : QTextCursor::Up,
                            caret.hasSelection() ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor,
-                           further);
+                           std::abs(rows));
         caret.setVerticalMovementX(x);
         setCaretKeepingView(caret);
+    };
+    if (further > 0 && round < 0) {
+        goFurther(further);
     }
     if (stopsAbove) {
-        // Qt's editor stops a row higher, and its caret with it.
-        QScrollBar* bar = verticalScrollBar();
-        bar->setValue(bar->value() - 1);
-        QTextCursor caret = textCursor();
-        const int x = caret.verticalMovementX();
-        caret.movePosition(QTextCursor::Up, caret.hasSelection() ? QTextCursor::KeepAnchor
-                                                                 : QTextCursor::MoveAnchor);
-        caret.setVerticalMovementX(x);
-        setCaretKeepingView(caret);
+        // Qt's editor stops a row higher.
+        goFurther(-1);
     }
     // Qt's own edit ends the text box's run of keys; one that changes
     // nothing, Delete at the end of the text, ends no run in Qt's editor.
@@ -2179,12 +2176,15 @@ int TextBoxEdit::alignVisibleCuts(bool leaving, Pages pages, int at) {
         // The edit may have cut its block again, into a few pieces whose
         // cuts are checked in any case. The walk goes on to its end in one
         // pass, for the next pass starts again at the edited block.
+        // A cut goes in place in a move or two; the bound keeps a cut that
+        // would not settle from holding the key up.
         constexpr int kRecut = 3;
+        constexpr int kMovesPerCut = 4;
         QTextBlock block = doc->findBlock(at);
         if (quickToLayOut(lineStart(block))) {
             for (int checked = 1; continuesLine(block.next()); ++checked) {
                 bool moved = false;
-                while (alignOne(block)) {
+                for (int again = 0; again < kMovesPerCut && alignOne(block); ++again) {
                     moved = true;
                 }
                 if (!moved && checked >= kRecut) {
