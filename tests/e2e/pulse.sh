@@ -23,14 +23,17 @@ echo "red width at rest: $rest"
 double_click_at "$APP_WINDOW" 300 20
 # A screenshot takes about two ticks of the timer, so a fixed number of
 # samples can keep missing the largest size; sampling goes on until it has
-# been seen, for at most 60 samples.
+# been seen, for at most 60 samples. A screenshot and a fixed pause have
+# been seen to add up to half the pulse's cycle exactly, so that every
+# sample saw one of two sizes; the pause varies so that the samples drift
+# through the cycle whatever a screenshot takes.
 widths=()
-for _ in $(seq 60); do
+for i in $(seq 60); do
     widths+=("$(red_width)")
     distinct=$(printf '%s\n' "${widths[@]}" | sort -un | wc -l)
     largest=$(printf '%s\n' "${widths[@]}" | sort -n | tail -1)
     [ "$distinct" -ge 3 ] && [ "$largest" -gt 128 ] && break
-    sleep 0.03
+    sleep "$(printf '0.%03d' $((i % 5 * 37 + 10)))"
 done
 echo "red widths while pulsing: ${widths[*]}"
 [ "$distinct" -ge 3 ] || fail "the icon did not change size on screen"
