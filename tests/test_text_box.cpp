@@ -1115,6 +1115,10 @@ private slots:
             // Undo of typing right after a drop whose step moved cuts.
             {"typing and undo after a drop that makes its piece wrap", "low window",
              "dbl:31 t:abc drop:71:abc t:x undo"},
+            // Qt's editor shows a caret where a line wraps on the next row,
+            // and scrolls to that row.
+            {"an undo that leaves the caret where a line wraps, below the view", "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del undo"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

@@ -1542,6 +1542,7 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         noteQtRun(was, edit == Edit::Type ? event->text() : QString());
     } else if (redo && document()->revision() != was.revision) {
         noteRedoneTyping(was);
+        showCaretAtCutAsQt();
         const QTextCursor caret = textCursor();
         if (pasteSteps_ == document()->availableUndoSteps() && !caret.hasSelection() &&
             samePlace(document(), caret.position(), pasteEnd_)) {
@@ -1551,6 +1552,7 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         }
     } else if (event->matches(QKeySequence::Undo)) {
         pasteUndone_ = pasteUndone_ || document()->availableUndoSteps() < pasteSteps_;
+        showCaretAtCutAsQt();
     } else if (document()->revision() != was.revision && !event->matches(QKeySequence::Undo) &&
                !redo) {
         // Every other edit of Qt's own is an edit block.

@@ -167,6 +167,7 @@ private:
     void noteCutsOf(const QTextBlock& from);
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
+    void showCaretAtCutAsQt();
     ViewStand viewStand();
     void setViewStand(const ViewStand& stand);
     // Whether Qt's editor pages from the caret's row at the last page key,

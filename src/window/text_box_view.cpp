@@ -156,4 +156,59 @@ void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
     }
 }
 
+// A caret at the end of a piece stands where Qt's editor wraps the line,
+// which puts such a caret at the start of its next screen line and
+// scrolls to that; the text box shows it at the end of the row before.
+// The scroll is Qt's own to a caret (not centring), for that next row.
+void TextBoxEdit::showCaretAtCutAsQt() {
+    const QTextCursor caret = textCursor();
+    const QTextBlock piece = caret.block();
+    if (centerOnScroll() || caret.position() != piece.position() + piece.length() - 1 ||
+        !continuesLine(piece.next())) {
+        return;
+    }
+    QTextCursor next(document());
+    next.setPosition(caret.position() + 1);
+    const QRect shown = cursorRect(next);
+    if (shown.top() >= 0 && shown.bottom() <= viewport()->rect().bottom()) {
+        return;
+    }
+    QTextBlock block = next.block();
+    const QRectF visible = QRectF(viewport()->rect()).translated(-contentOffset());
+    const QRectF blockRect = blockBoundingGeometry(block); // lays the block out
+    const QTextLine row = block.layout()->lineAt(0);
+    if (!row.isValid()) {
+        return;
+    }
+    const QRectF rowRect = row.naturalTextRect().translated(blockRect.topLeft());
+    QScrollBar* bar = verticalScrollBar();
+    if (rowRect.top() < visible.top()) {
+        bar->setValue(block.firstLineNumber());
+        return;
+    }
+    if (rowRect.bottom() < visible.bottom()) {
+        return;
+    }
+    // The view's new top: the row a view's height above the caret's foot.
+    qreal h = row.naturalTextRect().bottom();
+    QTextBlock below = block;
+    while (h < visible.height() && block.previous().isValid()) {
+        below = block;
+        block = block.previous();
+        h += blockBoundingRect(block).height();
+    }
+    const qreal margin = block.blockNumber() == 0 ? document()->documentMargin() : 0;
+    const QTextLayout* layout = block.layout();
+    int line = 0;
+    while (line < layout->lineCount() &&
+           h + margin - layout->lineAt(line).naturalTextRect().top() > visible.height()) {
+        ++line;
+    }
+    if (line >= layout->lineCount()) {
+        block = below;
+        line = 0;
+    }
+    bar->setValue(block.firstLineNumber() + line);
+}
+
 } // namespace rt
