@@ -13,14 +13,17 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QInputMethodEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -354,6 +357,23 @@ void run(Side& s, const QString& step) {
         }
     } else if (step.startsWith(u"clip:")) {
         QGuiApplication::clipboard()->setText(unescape(arg));
+    } else if (step.startsWith(u"menu:")) {
+        // The right button at the caret, and an entry of the menu it opens
+        // (by Qt's name for it), or none where the entry is greyed out.
+        QTimer::singleShot(0, e, [arg] {
+            QWidget* menu = QApplication::activePopupWidget();
+            QVERIFY(menu);
+            for (QAction* action : menu->actions()) {
+                if (action->objectName() == arg && action->isEnabled()) {
+                    action->trigger();
+                }
+            }
+            menu->close();
+        });
+        const QPoint at = e->cursorRect().center();
+        QContextMenuEvent press(QContextMenuEvent::Mouse, at, e->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(e->viewport(), &press);
+        QCoreApplication::processEvents();
     } else if (step.startsWith(u"click") || step.startsWith(u"dbl:") || step.startsWith(u"tpl:")) {
         const QPoint at = s.pointAt(arg.toInt(), step.startsWith(u"clickLow:"));
         if (e->viewport()->rect().contains(at)) {
@@ -402,6 +422,15 @@ void run(Side& s, const QString& step) {
     }
     settle(e);
     s.clipboard = QGuiApplication::clipboard()->text();
+}
+
+// The right button's menu entry for a key, where it has one.
+QString viaMenu(const QString& step) {
+    static const QHash<QString, QString> entries{
+        {u"undo"_s, u"menu:edit-undo"_s},  {u"redo"_s, u"menu:edit-redo"_s},
+        {u"redoY"_s, u"menu:edit-redo"_s}, {u"cut"_s, u"menu:edit-cut"_s},
+        {u"copy"_s, u"menu:edit-copy"_s},  {u"paste"_s, u"menu:edit-paste"_s}};
+    return entries.value(step, step);
 }
 
 QStringList randomSteps(QRandomGenerator& g, int length, bool rows) {
@@ -700,6 +729,15 @@ private slots:
             // Typing right after the text that Redo put back joins its step,
             // also where the line grows long.
             {"typing after redo of typing", "empty", "t:y\\*40 undo redo t:y\\*40 t:y\\*40 undo"},
+            // A cut moves the cuts after it off their rows, as a deletion does.
+            {"a cut in a long line above the view's foot", "lower window",
+             "scEnd t:x undo sPgUp t:👍🏽 sPgDn sUp cut"},
+            // The right button's menu edits as the keys do.
+            {"undo and redo from the menu, then typing", "empty",
+             "t:y\\*40 menu:edit-undo menu:edit-redo t:y\\*40 t:y\\*40 menu:edit-undo"},
+            {"cut from the menu, then down", "ascii", ">30 sR sR sR menu:edit-cut Down"},
+            {"delete from the menu over a selection in a long line", "lower window",
+             "click:99 sHome menu:edit-delete Del undo sEnd"},
             // Qt joins no typing to an input method's commit that holds a
             // line break.
             {"typing after a commit with a line break into a piece", "emoji",
@@ -1270,8 +1308,9 @@ private slots:
                     const bool graphemeClick =
                         text == u"grapheme"_s && step.contains(u':') && !step.startsWith(u"t:") &&
                         !step.startsWith(u"ime:") && !step.startsWith(u"clip:");
+                    // Every other seed takes the menu where it has the key.
                     if (!graphemeClick) {
-                        script << step;
+                        script << (seed % 2 == 0 ? viaMenu(step) : step);
                     }
                 }
             }

@@ -1310,7 +1310,8 @@ void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
     pressKey(event);
     const Edit edit = editFor(event);
     if (document()->revision() != revision &&
-        (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward)) {
+        (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward ||
+         event->matches(QKeySequence::Cut))) {
         alignAfterTyping(stood);
     }
     // Page keys scroll by pages, and to the caret only where it ends up

@@ -5,7 +5,11 @@
 #include "window/text_box_pieces.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -13,12 +17,51 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <optional>
 
 namespace rt {
 
 using namespace pieces;
+
+// The right button's menu is Qt's own, but its entries that edit go
+// through their keys: Qt's entries edit through its control directly, past
+// the handling of the keys that keeps the cuts in place and the undo steps
+// as Qt's editor has them. Qt's Delete entry, unlike the key, leaves the
+// view where it stands.
+void TextBoxEdit::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = createStandardContextMenu((QPointF(event->pos()) - contentOffset()).toPoint());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    struct Entry {
+        const char* name;
+        QKeySequence::StandardKey key;
+    };
+    static constexpr std::array entries{
+        Entry{"edit-undo", QKeySequence::Undo}, Entry{"edit-redo", QKeySequence::Redo},
+        Entry{"edit-cut", QKeySequence::Cut}, Entry{"edit-paste", QKeySequence::Paste},
+        Entry{"edit-delete", QKeySequence::Delete}};
+    for (QAction* action : menu->actions()) {
+        for (const Entry& entry : entries) {
+            const QList<QKeySequence> bindings = QKeySequence::keyBindings(entry.key);
+            if (action->objectName() != QLatin1String(entry.name) || bindings.isEmpty()) {
+                continue;
+            }
+            const QKeyCombination keys = bindings.first()[0];
+            disconnect(action, &QAction::triggered, nullptr, nullptr);
+            const bool keepView = entry.key == QKeySequence::Delete;
+            connect(action, &QAction::triggered, this, [this, keys, keepView] {
+                const ViewStand stood = viewStand();
+                QKeyEvent press(QEvent::KeyPress, keys.key(), keys.keyboardModifiers());
+                keyPressEvent(&press);
+                if (keepView) {
+                    setViewStand(stood);
+                }
+            });
+        }
+    }
+    menu->popup(event->globalPos());
+}
 
 // The point at which the text box finds the place that Qt's editor finds
 // at `point`.
