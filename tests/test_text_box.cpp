@@ -736,6 +736,12 @@ private slots:
             {"undo and redo from the menu, then typing", "empty",
              "t:y\\*40 menu:edit-undo menu:edit-redo t:y\\*40 t:y\\*40 menu:edit-undo"},
             {"cut from the menu, then down", "ascii", ">30 sR sR sR menu:edit-cut Down"},
+            {"paste from the menu", "ascii", "clip:ab >30 menu:edit-paste undo"},
+            // Qt's Cut and Delete entries leave the view where it stands.
+            {"delete from the menu far below the view", "three pages",
+             "click:0 sPgDn sPgDn menu:edit-delete"},
+            {"cut from the menu far below the view", "three pages",
+             "click:0 sPgDn sPgDn menu:edit-cut"},
             {"delete from the menu over a selection in a long line", "lower window",
              "click:99 sHome menu:edit-delete Del undo sEnd"},
             // Qt joins no typing to an input method's commit that holds a
@@ -1157,6 +1163,13 @@ private slots:
             // and scrolls to that row.
             {"an undo that leaves the caret where a line wraps, below the view", "lower window",
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del undo"},
+            {"an undo that leaves the caret where a line wraps, two pixels below the view",
+             "lower window, two pixels taller",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del undo"},
+            {"an undo that leaves the caret where a line wraps, below a view at the top",
+             "lower window", "drop:102:y\\*40 Del Del Del Del Del Del Del Del undo"},
+            {"a redo that leaves the caret where a line wraps, below the view", "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del undo t:\\s undo cHome redo"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

@@ -28,8 +28,8 @@ using namespace pieces;
 // The right button's menu is Qt's own, but its entries that edit go
 // through their keys: Qt's entries edit through its control directly, past
 // the handling of the keys that keeps the cuts in place and the undo steps
-// as Qt's editor has them. Qt's Delete entry, unlike the key, leaves the
-// view where it stands.
+// as Qt's editor has them. Qt's Cut and Delete entries, unlike the keys,
+// leave the view where it stands.
 void TextBoxEdit::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = createStandardContextMenu((QPointF(event->pos()) - contentOffset()).toPoint());
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -49,7 +49,8 @@ void TextBoxEdit::contextMenuEvent(QContextMenuEvent* event) {
             }
             const QKeyCombination keys = bindings.first()[0];
             disconnect(action, &QAction::triggered, nullptr, nullptr);
-            const bool keepView = entry.key == QKeySequence::Delete;
+            const bool keepView =
+                entry.key == QKeySequence::Delete || entry.key == QKeySequence::Cut;
             connect(action, &QAction::triggered, this, [this, keys, keepView] {
                 const ViewStand stood = viewStand();
                 QKeyEvent press(QEvent::KeyPress, keys.key(), keys.keyboardModifiers());
