@@ -1170,6 +1170,17 @@ private slots:
              "lower window", "drop:102:y\\*40 Del Del Del Del Del Del Del Del undo"},
             {"a redo that leaves the caret where a line wraps, below the view", "lower window",
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del undo t:\\s undo cHome redo"},
+            // Above the view Qt's editor scrolls up to that next row, by the
+            // pixels from the view before, unless the next row is in view.
+            {"an undo that leaves the caret where a line wraps, above the view", "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo sPgDn"},
+            {"an undo that leaves the caret where a line wraps, above a view two pixels lower",
+             "lower window, two pixels taller",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo sPgDn"},
+            {"a redo that leaves the caret where a line wraps, above the view", "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del undo t:\\s undo cEnd redo sPgDn"},
+            {"an undo that leaves the caret where a line wraps, just above the view",
+             "lower window", "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo redo undo"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

@@ -1302,6 +1302,12 @@ template <class Keys> bool matchesAny(const QKeyEvent* event, const Keys& keys) 
     return std::any_of(keys.begin(), keys.end(), [event](auto key) { return event->matches(key); });
 }
 
+// Qt's editor redoes on Ctrl+Y as well as on the platform's Redo key.
+bool isRedo(const QKeyEvent* event) {
+    return event->matches(QKeySequence::Redo) ||
+           (event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier);
+}
+
 } // namespace
 
 void TextBoxEdit::keyPressEvent(QKeyEvent* event) {
@@ -1459,6 +1465,8 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
                           event->matches(QKeySequence::SelectNextPage);
     const int further = pageDown ? pageDownGoesFurther() : 0;
     const int round = page ? pageGoesRound(pageUp ? QTextCursor::Up : QTextCursor::Down) : -1;
+    const ViewStand stood = viewStand();
+    const TopRow top = topRow();
     if (round < 0) {
         QPlainTextEdit::keyPressEvent(event);
     } else {
@@ -1537,13 +1545,12 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
             setTextCursor(caret);
         }
     }
-    const bool redo = event->matches(QKeySequence::Redo) ||
-                      (event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier);
+    const bool redo = isRedo(event);
     if (edit == Edit::Type || edit == Edit::DeleteBack || edit == Edit::DeleteForward) {
         noteQtRun(was, edit == Edit::Type ? event->text() : QString());
     } else if (redo && document()->revision() != was.revision) {
         noteRedoneTyping(was);
-        showCaretAtCutAsQt();
+        showCaretAtCutAsQt(stood, top);
         const QTextCursor caret = textCursor();
         if (pasteSteps_ == document()->availableUndoSteps() && !caret.hasSelection() &&
             samePlace(document(), caret.position(), pasteEnd_)) {
@@ -1553,7 +1560,7 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
         }
     } else if (event->matches(QKeySequence::Undo)) {
         pasteUndone_ = pasteUndone_ || document()->availableUndoSteps() < pasteSteps_;
-        showCaretAtCutAsQt();
+        showCaretAtCutAsQt(stood, top);
     } else if (document()->revision() != was.revision && !event->matches(QKeySequence::Undo) &&
                !redo) {
         // Every other edit of Qt's own is an edit block.
@@ -1817,8 +1824,7 @@ bool TextBoxEdit::removalJoins(bool back) const {
 bool TextBoxEdit::startsStep(QKeyEvent* event) const {
     const Edit edit = editFor(event);
     if (edit == Edit::None) {
-        return event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo) ||
-               (event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier) ||
+        return event->matches(QKeySequence::Undo) || isRedo(event) ||
                event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Paste);
     }
     const QTextCursor caret = textCursor();

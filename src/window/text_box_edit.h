@@ -168,7 +168,14 @@ private:
     void noteCutsOf(const QTextBlock& from);
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
-    void showCaretAtCutAsQt();
+    // The view's top row as Qt's editor keeps it: the block's number and
+    // the row in it, which stay through an edit.
+    struct TopRow {
+        int block;
+        int line;
+    };
+    TopRow topRow();
+    void showCaretAtCutAsQt(const ViewStand& stood, const TopRow& top);
     ViewStand viewStand();
     void setViewStand(const ViewStand& stand);
     // Whether Qt's editor pages from the caret's row at the last page key,

@@ -156,15 +156,47 @@ void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
     }
 }
 
+TextBoxEdit::TopRow TextBoxEdit::topRow() {
+    const QPlainTextEditPrivate* d = viewOf(this);
+    return {static_cast<const QPlainTextEditControl*>(d->control)->topBlock, d->topLine};
+}
+
 // A caret at the end of a piece stands where Qt's editor wraps the line,
 // which puts such a caret at the start of its next screen line and
 // scrolls to that; the text box shows it at the end of the row before.
 // The scroll is Qt's own to a caret (not centring), for that next row.
-void TextBoxEdit::showCaretAtCutAsQt() {
+// `stood` and `top` are where the view stood before the key.
+void TextBoxEdit::showCaretAtCutAsQt(const ViewStand& stood, const TopRow& top) {
     const QTextCursor caret = textCursor();
     const QTextBlock piece = caret.block();
     if (centerOnScroll() || caret.position() != piece.position() + piece.length() - 1 ||
         !continuesLine(piece.next())) {
+        return;
+    }
+    const TopRow now = topRow();
+    const QTextBlock before = document()->findBlockByNumber(top.block);
+    if (now.block == piece.blockNumber() && now.line == piece.layout()->lineCount() - 1 &&
+        (now.block != top.block || now.line != top.line) && before.isValid() &&
+        top.line < std::max(1, before.layout()->lineCount())) {
+        // The key scrolled up to the caret's own row. Qt's editor measures
+        // the next row against the view as it stood before, whose top row
+        // it keeps through the edit, and scrolls up to that row if it is
+        // above the view. (Where it is not, the text box keeps its own
+        // scroll: its pieces number that top row otherwise than Qt's
+        // editor numbers the line's rows.)
+        qreal start = before.blockNumber() == 0 ? -document()->documentMargin() : 0;
+        if (top.line > 0) {
+            start = before.layout()->lineAt(top.line - 1).naturalTextRect().bottom();
+        }
+        const qreal viewTop = blockBoundingGeometry(before).top() + start + stood.fracture;
+        const QTextBlock next = piece.next();
+        const qreal nextTop =
+            blockBoundingGeometry(next).top() + next.layout()->lineAt(0).naturalTextRect().top();
+        if (nextTop < viewTop) {
+            // From the view before, for the fraction Qt's move leaves.
+            setViewStand({before.firstLineNumber() + top.line, stood.fracture, stood.phase});
+            verticalScrollBar()->setValue(next.firstLineNumber());
+        }
         return;
     }
     QTextCursor next(document());
