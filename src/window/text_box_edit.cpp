@@ -1376,6 +1376,15 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     if (!textCursor().hasSelection() && textCursor().charFormat().hasProperty(kContinuation)) {
         setCurrentCharFormat(QTextCharFormat());
     }
+    // Typing where a screen line wraps goes at the start of the next one in
+    // Qt's editor; in the next piece here, so that the row before grows no
+    // row of its own that would move the view.
+    if (!isReadOnly() && !overwriteMode() && editFor(event) == Edit::Type &&
+        !textCursor().hasSelection() && atCutEnd(document(), textCursor().position())) {
+        QTextCursor caret = textCursor();
+        caret.setPosition(caret.position() + 1);
+        setCaretKeepingView(caret);
+    }
     if (!isReadOnly() && editKeyPressed(event)) {
         return;
     }
