@@ -2290,7 +2290,7 @@ void TextBoxEdit::joinLastStep(QTextCursor& cursor) {
         back.setPosition(anchor);
         back.setPosition(position, QTextCursor::KeepAnchor);
         back.setVerticalMovementX(x);
-        setTextCursor(back);
+        setCaretKeepingView(back);
         // Qt's run goes on in the text box's own steps.
         ownEdit_ = qtRunGoesOnAs();
         qtRun_ = QtRun();
