@@ -1356,6 +1356,18 @@ void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
     }
 }
 
+// Typing, a paste, a commit or a deletion forward where a screen line
+// wraps happens at the start of the next one in Qt's editor, whose caret
+// shows there; in the next piece here, so that the row before neither
+// grows a row of its own nor takes the caret, which would move the view.
+void TextBoxEdit::leaveCutEnd() {
+    if (!textCursor().hasSelection() && atCutEnd(document(), textCursor().position())) {
+        QTextCursor caret = textCursor();
+        caret.setPosition(caret.position() + 1);
+        setCaretKeepingView(caret);
+    }
+}
+
 void TextBoxEdit::pressKey(QKeyEvent* event) {
     tidy();
     restoreUndoneRun();
@@ -1376,14 +1388,11 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     if (!textCursor().hasSelection() && textCursor().charFormat().hasProperty(kContinuation)) {
         setCurrentCharFormat(QTextCharFormat());
     }
-    // Typing where a screen line wraps goes at the start of the next one in
-    // Qt's editor; in the next piece here, so that the row before grows no
-    // row of its own that would move the view.
-    if (!isReadOnly() && !overwriteMode() && editFor(event) == Edit::Type &&
-        !textCursor().hasSelection() && atCutEnd(document(), textCursor().position())) {
-        QTextCursor caret = textCursor();
-        caret.setPosition(caret.position() + 1);
-        setCaretKeepingView(caret);
+    const Edit forward = editFor(event);
+    if (!isReadOnly() && !overwriteMode() &&
+        (forward == Edit::Type || forward == Edit::DeleteWordForward ||
+         forward == Edit::DeleteToEnd || event->matches(QKeySequence::Paste))) {
+        leaveCutEnd();
     }
     if (!isReadOnly() && editKeyPressed(event)) {
         return;
@@ -2369,6 +2378,9 @@ void TextBoxEdit::commitInput(QInputMethodEvent* event) {
     tidy();
     if (!isReadOnly() && !event->commitString().isEmpty()) {
         alignVisibleCuts(true);
+        if (event->preeditString().isEmpty()) {
+            leaveCutEnd();
+        }
     }
     // A commit alone, with a line break or reaching a cut, goes in as Qt
     // would put it, but with blocks that take no piece's mark.

@@ -155,6 +155,7 @@ private:
     void standAsAfterSplit(const QTextBlock& first, qreal gapBefore);
     std::unique_ptr<QMouseEvent> atQtPoint(const QMouseEvent* event) const;
     void pressKey(QKeyEvent* event);
+    void leaveCutEnd();
     void commitInput(QInputMethodEvent* event);
     void pressMouse(QMouseEvent* event);
     void keepTopMargin(int scrolledFrom);
