@@ -1185,7 +1185,11 @@ private slots:
             {"typing where an undo left the caret at a wrap above the view", "lower window",
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo t:a undo"},
             {"backspace where an undo left the caret at a wrap above the view", "lower window",
-             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo BS"},
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo BS BS"},
+            {"ctrl+delete where an undo left the caret at a wrap above the view", "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo cDel"},
+            {"a commit with a line break where an undo left the caret at a wrap above the view",
+             "lower window", "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo ime:a\\nb"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

@@ -1343,13 +1343,42 @@ void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
     }
     // Where no cut moved, the edit's own scroll stands.
     const ViewStand scrolled = viewStand();
+    // The pieces the edit cut anew have no rows yet, and the scroll bar's
+    // value counts the old ones: the few before the caret get theirs.
+    QTextBlock laid = textCursor().block();
+    for (int n = 0; laid.isValid() && n < 8; laid = laid.previous(), ++n) {
+        if (laid.layout()->lineCount() == 0) {
+            blockBoundingRect(laid);
+        }
+    }
     setViewStand(stood);
+    // Cuts that go in place change no text: the row the view starts with
+    // stays at its top, as in Qt's editor, which has no cuts to move.
+    const ViewStand held = viewStand();
+    const TopRow top = topRow();
+    const QTextBlock topBlock = document()->findBlockByNumber(top.block);
+    QTextCursor topAt;
+    if (topBlock.isValid() && top.line < topBlock.layout()->lineCount()) {
+        topAt = QTextCursor(document());
+        topAt.setPosition(topBlock.position() + topBlock.layout()->lineAt(top.line).textStart());
+    }
     // The rows of the whole line count in the scroll bar's range, which
     // Qt's editor counts afresh after the edit: where the line is quick to
     // lay out, the cuts after the caret that the edit moved off their rows
     // go in place too.
     const int moved = alignCutsInPasses(Pages::Above, textCursor());
     if (moved + alignCutsInPasses(Pages::After, textCursor()) > 0) {
+        if (!topAt.isNull()) {
+            const QTextBlock block = topAt.block();
+            blockBoundingRect(block); // lays the block out
+            const QTextLine row = block.layout()->lineForTextPosition(topAt.positionInBlock());
+            const TopRow now = topRow();
+            if (row.isValid() &&
+                (now.block != block.blockNumber() || now.line != row.lineNumber())) {
+                setViewStand(
+                    {block.firstLineNumber() + row.lineNumber(), held.fracture, held.phase});
+            }
+        }
         ensureCursorVisible();
     } else {
         setViewStand(scrolled);
