@@ -1190,6 +1190,9 @@ private slots:
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo cDel"},
             {"a commit with a line break where an undo left the caret at a wrap above the view",
              "lower window", "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo ime:a\\nb"},
+            {"a paste of lines where an undo left the caret at a wrap above the view",
+             "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo clip:x\\ny paste"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

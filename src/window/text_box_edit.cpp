@@ -1144,6 +1144,15 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     // may have taken its layout.
 
     const std::optional<RowShape> rows = rowShape(cursor.block());
+    // Qt's editor keeps its view's top row through a paste below its start;
+    // the pieces cut here may renumber the blocks above it.
+    const ViewStand held = viewStand();
+    QTextCursor topAt = topRowPlace();
+    if (!topAt.isNull() && cursor.selectionStart() < topAt.position()) {
+        topAt = QTextCursor();
+    }
+    // A paste where the row starts comes after its start.
+    topAt.setKeepPositionOnInsert(true);
     shaping_ = true;
     cursor.beginEditBlock();
     cursor.removeSelectedText();
@@ -1195,6 +1204,7 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     // So do those after the caret where the line is quick to lay out, so
     // that the rows on screen are where Qt's editor wraps the line.
     alignCutsInPasses(Pages::After, cursor);
+    keepTopRowAt(topAt, held);
     setTextCursor(cursor);
     notePasteEnd(text, cursor);
 }
@@ -1344,41 +1354,20 @@ void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
     // Where no cut moved, the edit's own scroll stands.
     const ViewStand scrolled = viewStand();
     // The pieces the edit cut anew have no rows yet, and the scroll bar's
-    // value counts the old ones: the few before the caret get theirs.
-    QTextBlock laid = textCursor().block();
-    for (int n = 0; laid.isValid() && n < 8; laid = laid.previous(), ++n) {
-        if (laid.layout()->lineCount() == 0) {
-            blockBoundingRect(laid);
-        }
-    }
+    // value counts the old ones.
+    layOutCutAnew(textCursor().block());
     setViewStand(stood);
     // Cuts that go in place change no text: the row the view starts with
     // stays at its top, as in Qt's editor, which has no cuts to move.
     const ViewStand held = viewStand();
-    const TopRow top = topRow();
-    const QTextBlock topBlock = document()->findBlockByNumber(top.block);
-    QTextCursor topAt;
-    if (topBlock.isValid() && top.line < topBlock.layout()->lineCount()) {
-        topAt = QTextCursor(document());
-        topAt.setPosition(topBlock.position() + topBlock.layout()->lineAt(top.line).textStart());
-    }
+    const QTextCursor topAt = topRowPlace();
     // The rows of the whole line count in the scroll bar's range, which
     // Qt's editor counts afresh after the edit: where the line is quick to
     // lay out, the cuts after the caret that the edit moved off their rows
     // go in place too.
     const int moved = alignCutsInPasses(Pages::Above, textCursor());
     if (moved + alignCutsInPasses(Pages::After, textCursor()) > 0) {
-        if (!topAt.isNull()) {
-            const QTextBlock block = topAt.block();
-            blockBoundingRect(block); // lays the block out
-            const QTextLine row = block.layout()->lineForTextPosition(topAt.positionInBlock());
-            const TopRow now = topRow();
-            if (row.isValid() &&
-                (now.block != block.blockNumber() || now.line != row.lineNumber())) {
-                setViewStand(
-                    {block.firstLineNumber() + row.lineNumber(), held.fracture, held.phase});
-            }
-        }
+        keepTopRowAt(topAt, held);
         ensureCursorVisible();
     } else {
         setViewStand(scrolled);

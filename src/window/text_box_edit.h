@@ -176,6 +176,9 @@ private:
         int line;
     };
     TopRow topRow();
+    QTextCursor topRowPlace();
+    void layOutCutAnew(QTextBlock from);
+    void keepTopRowAt(QTextCursor place, const ViewStand& held);
     void showCaretAtCutAsQt(const ViewStand& stood, const TopRow& top);
     ViewStand viewStand();
     void setViewStand(const ViewStand& stand);
