@@ -1188,8 +1188,12 @@ private slots:
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo BS BS"},
             {"ctrl+delete where an undo left the caret at a wrap above the view", "lower window",
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo cDel"},
-            {"a commit with a line break where an undo left the caret at a wrap above the view",
-             "lower window", "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo ime:a\\nb"},
+            // A cut put in place above the view after typing leaves the
+            // view by its rows, as Qt's editor counts them.
+            {"typing over a selection of a row at the view's top", "lower window",
+             "PgDn sUp sPgUp sPgDn t:。"},
+            {"a commit with a line break at the view's top row", "low window",
+             "PgDn click:189 ime:a\\nb"},
             {"a paste of lines where an undo left the caret at a wrap above the view",
              "lower window",
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo clip:x\\ny paste"},

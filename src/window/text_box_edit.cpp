@@ -1357,17 +1357,12 @@ void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
     // value counts the old ones.
     layOutCutAnew(textCursor().block());
     setViewStand(stood);
-    // Cuts that go in place change no text: the row the view starts with
-    // stays at its top, as in Qt's editor, which has no cuts to move.
-    const ViewStand held = viewStand();
-    const QTextCursor topAt = topRowPlace();
     // The rows of the whole line count in the scroll bar's range, which
     // Qt's editor counts afresh after the edit: where the line is quick to
     // lay out, the cuts after the caret that the edit moved off their rows
     // go in place too.
     const int moved = alignCutsInPasses(Pages::Above, textCursor());
     if (moved + alignCutsInPasses(Pages::After, textCursor()) > 0) {
-        keepTopRowAt(topAt, held);
         ensureCursorVisible();
     } else {
         setViewStand(scrolled);
