@@ -1179,6 +1179,10 @@ private slots:
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo sPgDn"},
             {"a redo that leaves the caret where a line wraps, above the view", "lower window",
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del undo t:\\s undo cEnd redo sPgDn"},
+            {"an undo that leaves the caret at the end of a one-row piece, above the view",
+             "lower window", "click:129 Del Del Del cEnd undo"},
+            {"an undo that leaves the caret where a line wraps, the next row the view's top",
+             "lower window", "click:129 Del Del Del Down Down Down Down Down Down Down Down undo"},
             {"an undo that leaves the caret where a line wraps, just above the view",
              "lower window", "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo redo undo"},
             // Typing there goes at the start of the next screen line.

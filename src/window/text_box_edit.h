@@ -170,10 +170,12 @@ private:
     void followQtScroll(int dy);
     void setCaretKeepingView(const QTextCursor& caret);
     // The view's top row as Qt's editor keeps it: the block's number and
-    // the row in it, which stay through an edit.
+    // the row in it, which stay through an edit; and how many blocks the
+    // text had then.
     struct TopRow {
         int block;
         int line;
+        int blocks;
     };
     TopRow topRow();
     QTextCursor topRowPlace();

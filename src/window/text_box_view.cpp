@@ -201,7 +201,8 @@ void TextBoxEdit::keepTopRowAt(QTextCursor place, const ViewStand& held) {
 
 TextBoxEdit::TopRow TextBoxEdit::topRow() {
     const QPlainTextEditPrivate* d = viewOf(this);
-    return {static_cast<const QPlainTextEditControl*>(d->control)->topBlock, d->topLine};
+    return {static_cast<const QPlainTextEditControl*>(d->control)->topBlock, d->topLine,
+            document()->blockCount()};
 }
 
 // A caret at the end of a piece stands where Qt's editor wraps the line,
@@ -224,9 +225,9 @@ void TextBoxEdit::showCaretAtCutAsQt(const ViewStand& stood, const TopRow& top) 
         // The key scrolled up to the caret's own row. Qt's editor measures
         // the next row against the view as it stood before, whose top row
         // it keeps through the edit, and scrolls up to that row if it is
-        // above the view. (Where it is not, the text box keeps its own
-        // scroll: its pieces number that top row otherwise than Qt's
-        // editor numbers the line's rows.)
+        // above the view, else not at all. (Where the key took pieces out
+        // or put some in, their numbers are not those of Qt's rows, and the
+        // text box keeps its own scroll unless the row is above the view.)
         qreal start = before.blockNumber() == 0 ? -document()->documentMargin() : 0;
         if (top.line > 0) {
             start = before.layout()->lineAt(top.line - 1).naturalTextRect().bottom();
@@ -235,9 +236,11 @@ void TextBoxEdit::showCaretAtCutAsQt(const ViewStand& stood, const TopRow& top) 
         const QTextBlock next = piece.next();
         const qreal nextTop =
             blockBoundingGeometry(next).top() + next.layout()->lineAt(0).naturalTextRect().top();
-        if (nextTop < viewTop) {
+        if (nextTop < viewTop || top.blocks == document()->blockCount()) {
             // From the view before, for the fraction Qt's move leaves.
             setViewStand({before.firstLineNumber() + top.line, stood.fracture, stood.phase});
+        }
+        if (nextTop < viewTop) {
             verticalScrollBar()->setValue(next.firstLineNumber());
         }
         return;
