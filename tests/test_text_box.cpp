@@ -1187,20 +1187,25 @@ private slots:
              "lower window", "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo redo undo"},
             // Typing there goes at the start of the next screen line.
             {"typing where an undo left the caret at a wrap above the view", "lower window",
-             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo t:a undo"},
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo t:\\s undo"},
             {"backspace where an undo left the caret at a wrap above the view", "lower window",
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo BS BS"},
+            {"backspace there, undone and redone", "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo BS undo redo"},
+            {"typing there over a selection", "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo L L sR sR t:a"},
+            {"a commit with a line break there", "lower window",
+             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo ime:a\\nb"},
             {"ctrl+delete where an undo left the caret at a wrap above the view", "lower window",
              "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo cDel"},
             // A cut put in place above the view after typing leaves the
             // view by its rows, as Qt's editor counts them.
+            {"a paste of lines two rows above the view's foot", "lower window",
+             "PgDn Up Up clip:x\\ny paste"},
             {"typing over a selection of a row at the view's top", "lower window",
              "PgDn sUp sPgUp sPgDn t:。"},
             {"a commit with a line break at the view's top row", "low window",
              "PgDn click:189 ime:a\\nb"},
-            {"a paste of lines where an undo left the caret at a wrap above the view",
-             "lower window",
-             "drop:227:y\\*40 Del Del Del Del Del Del Del Del cEnd undo clip:x\\ny paste"},
             // A key at a cut joins no run of Qt's that ended elsewhere; typing
             // joins no paste that ended in a line break, nor the deletion of
             // a selection; at the start of the next line it joins no run.

@@ -1144,15 +1144,6 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     // may have taken its layout.
 
     const std::optional<RowShape> rows = rowShape(cursor.block());
-    // Qt's editor keeps its view's top row through a paste below its start;
-    // the pieces cut here may renumber the blocks above it.
-    const ViewStand held = viewStand();
-    QTextCursor topAt = topRowPlace();
-    if (!topAt.isNull() && cursor.selectionStart() < topAt.position()) {
-        topAt = QTextCursor();
-    }
-    // A paste where the row starts comes after its start.
-    topAt.setKeepPositionOnInsert(true);
     shaping_ = true;
     cursor.beginEditBlock();
     cursor.removeSelectedText();
@@ -1204,7 +1195,6 @@ void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
     // So do those after the caret where the line is quick to lay out, so
     // that the rows on screen are where Qt's editor wraps the line.
     alignCutsInPasses(Pages::After, cursor);
-    keepTopRowAt(topAt, held);
     setTextCursor(cursor);
     notePasteEnd(text, cursor);
 }
@@ -1404,7 +1394,7 @@ void TextBoxEdit::pressKey(QKeyEvent* event) {
     const Edit forward = editFor(event);
     if (!isReadOnly() && !overwriteMode() &&
         (forward == Edit::Type || forward == Edit::DeleteWordForward ||
-         forward == Edit::DeleteToEnd || event->matches(QKeySequence::Paste))) {
+         forward == Edit::DeleteToEnd)) {
         leaveCutEnd();
     }
     if (!isReadOnly() && editKeyPressed(event)) {
@@ -2391,9 +2381,6 @@ void TextBoxEdit::commitInput(QInputMethodEvent* event) {
     tidy();
     if (!isReadOnly() && !event->commitString().isEmpty()) {
         alignVisibleCuts(true);
-        if (event->preeditString().isEmpty()) {
-            leaveCutEnd();
-        }
     }
     // A commit alone, with a line break or reaching a cut, goes in as Qt
     // would put it, but with blocks that take no piece's mark.

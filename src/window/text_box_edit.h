@@ -178,9 +178,7 @@ private:
         int blocks;
     };
     TopRow topRow();
-    QTextCursor topRowPlace();
     void layOutCutAnew(QTextBlock from);
-    void keepTopRowAt(QTextCursor place, const ViewStand& held);
     void showCaretAtCutAsQt(const ViewStand& stood, const TopRow& top);
     ViewStand viewStand();
     void setViewStand(const ViewStand& stand);

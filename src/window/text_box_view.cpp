@@ -156,18 +156,6 @@ void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
     }
 }
 
-// Where the view's top row starts in the text, followed through edits.
-QTextCursor TextBoxEdit::topRowPlace() {
-    const TopRow top = topRow();
-    const QTextBlock block = document()->findBlockByNumber(top.block);
-    if (!block.isValid() || top.line >= block.layout()->lineCount()) {
-        return {};
-    }
-    QTextCursor place(document());
-    place.setPosition(block.position() + block.layout()->lineAt(top.line).textStart());
-    return place;
-}
-
 // Lays out the blocks just before `from` whose rows an edit took.
 void TextBoxEdit::layOutCutAnew(QTextBlock from) {
     constexpr int kNear = 8;
@@ -175,27 +163,6 @@ void TextBoxEdit::layOutCutAnew(QTextBlock from) {
         if (from.layout()->lineCount() == 0) {
             blockBoundingRect(from);
         }
-    }
-}
-
-// Puts the row that starts at `place` at the view's top, as `held` stood:
-// where it was before the text box's own cuts renumbered the blocks above
-// it, which Qt's editor does not have.
-void TextBoxEdit::keepTopRowAt(QTextCursor place, const ViewStand& held) {
-    if (place.isNull()) {
-        return;
-    }
-    // A cut that went in where the row starts leaves the place at the end
-    // of the piece before; the row starts the next piece.
-    if (place.atBlockEnd() && continuesLine(place.block().next())) {
-        place.setPosition(place.position() + 1);
-    }
-    const QTextBlock block = place.block();
-    layOutCutAnew(block);
-    const QTextLine row = block.layout()->lineForTextPosition(place.positionInBlock());
-    const TopRow now = topRow();
-    if (row.isValid() && (now.block != block.blockNumber() || now.line != row.lineNumber())) {
-        setViewStand({block.firstLineNumber() + row.lineNumber(), held.fracture, held.phase});
     }
 }
 
