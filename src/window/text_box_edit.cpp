@@ -1359,10 +1359,10 @@ void TextBoxEdit::alignAfterTyping(const ViewStand& stood) {
     }
 }
 
-// Typing, a paste, a commit or a deletion forward where a screen line
-// wraps happens at the start of the next one in Qt's editor, whose caret
-// shows there; in the next piece here, so that the row before neither
-// grows a row of its own nor takes the caret, which would move the view.
+// Typing or a deletion forward where a screen line wraps happens at the
+// start of the next one in Qt's editor, whose caret shows there; in the
+// next piece here, so that the row before neither grows a row of its own
+// nor takes the caret, which would move the view.
 void TextBoxEdit::leaveCutEnd() {
     if (!textCursor().hasSelection() && atCutEnd(document(), textCursor().position())) {
         QTextCursor caret = textCursor();

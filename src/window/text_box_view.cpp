@@ -156,7 +156,8 @@ void TextBoxEdit::setCaretKeepingView(const QTextCursor& caret) {
     }
 }
 
-// Lays out the blocks just before `from` whose rows an edit took.
+// Lays out `from` and the few blocks before it where an edit took their
+// rows, so that the scroll bar's line numbers count them again.
 void TextBoxEdit::layOutCutAnew(QTextBlock from) {
     constexpr int kNear = 8;
     for (int n = 0; from.isValid() && n < kNear; from = from.previous(), ++n) {
